@@ -1,0 +1,17 @@
+# Compiler settings shared by every target of the project.
+#
+# Narrow literals are stored in code page 936: the program keeps all of its
+# texts in that code page and converts to UTF-8 only at its edges. The
+# compiler is told GB18030, the superset of code page 936 that agrees with it
+# on every double-byte character, because libstdc++'s <chrono> holds a "µ"
+# literal that code page 936 cannot encode and so would not compile.
+# tests/util/literal_charset_test.cpp checks that the texts come out as
+# code page 936.
+function(tomerack_target_defaults target)
+  target_compile_options(${target} PRIVATE
+    -Wall -Wextra -Wshadow -Wformat=2 -Wsuggest-override
+    -fexec-charset=GB18030)
+  if(TOMERACK_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()

@@ -1,0 +1,35 @@
+#include "platform/clock.h"
+
+#include <time.h>
+
+#include <mutex>
+
+namespace platform {
+namespace {
+
+std::mutex random_lock;
+uint32_t random_state = 1;
+
+}  // namespace
+
+uint32_t TickCountMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+int64_t NowSeconds() { return static_cast<int64_t>(::time(nullptr)); }
+
+void SeedRandom(uint32_t seed) {
+  std::lock_guard<std::mutex> guard(random_lock);
+  random_state = seed;
+}
+
+int NextRandom() {
+  std::lock_guard<std::mutex> guard(random_lock);
+  random_state = random_state * 214013u + 2531011u;
+  return static_cast<int>((random_state >> 16) & 0x7FFF);
+}
+
+}  // namespace platform

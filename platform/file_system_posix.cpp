@@ -1,0 +1,219 @@
+#include "platform/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/codepage.h"
+
+namespace platform {
+
+std::string ToNativePath(std::string_view path) { return GbkToUtf8(path); }
+std::string FromNativePath(std::string_view native) { return Utf8ToGbk(native); }
+
+int LastErrorCode() { return errno; }
+void SetLastErrorCode(int code) { errno = code; }
+
+std::string SystemErrorText(int code) {
+  char buffer[256];
+  // GNU strerror_r returns a pointer that may or may not be the buffer.
+  const char* text = strerror_r(code, buffer, sizeof buffer);
+  std::string s = text ? text : "";
+  if (s.rfind("Unknown error", 0) == 0) return {};
+  return Utf8ToGbk(s);
+}
+
+File::File(std::string_view path, OpenMode mode, Durability durability) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case OpenMode::kRead: flags |= O_RDONLY; break;
+    case OpenMode::kReadWrite: flags |= O_RDWR; break;
+    case OpenMode::kCreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case OpenMode::kCreateAppend: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+    case OpenMode::kCreateKeep: flags |= O_WRONLY | O_CREAT; break;
+  }
+  if (durability == Durability::kWriteThrough) flags |= O_DSYNC;
+  std::string native = ToNativePath(path);
+  do {
+    fd_ = ::open(native.c_str(), flags, 0666);
+  } while (fd_ < 0 && errno == EINTR);
+  if (fd_ >= 0) {
+    // Opening a directory for reading succeeds on Linux; a file is meant.
+    struct stat st;
+    if (fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd_);
+      fd_ = -1;
+      errno = EISDIR;
+    }
+  }
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+int64_t File::Read(void* buffer, size_t count) {
+  if (fd_ < 0) return -1;
+  ssize_t n;
+  do {
+    n = ::read(fd_, buffer, count);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+bool File::Write(const void* data, size_t count) {
+  if (fd_ < 0) return false;
+  const char* p = static_cast<const char*>(data);
+  while (count > 0) {
+    ssize_t n = ::write(fd_, p, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int64_t File::Seek(int64_t offset) { return fd_ < 0 ? -1 : ::lseek(fd_, offset, SEEK_SET); }
+int64_t File::SeekToEnd() { return fd_ < 0 ? -1 : ::lseek(fd_, 0, SEEK_END); }
+
+int64_t File::Size() const {
+  struct stat st;
+  if (fd_ < 0 || fstat(fd_, &st) != 0) return -1;
+  return st.st_size;
+}
+
+bool File::Truncate(int64_t size) { return fd_ >= 0 && ::ftruncate(fd_, size) == 0; }
+bool File::Sync() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+bool File::Close() {
+  if (fd_ < 0) return true;
+  int rc = ::close(fd_);
+  fd_ = -1;
+  return rc == 0;
+}
+
+PathInfo Stat(std::string_view path) {
+  PathInfo info;
+  struct stat st;
+  if (::stat(ToNativePath(path).c_str(), &st) != 0) return info;
+  info.exists = true;
+  info.is_directory = S_ISDIR(st.st_mode);
+  info.size = st.st_size;
+  info.modified_unix = st.st_mtime;
+  info.mode = st.st_mode & 07777;
+  return info;
+}
+
+bool PathExists(std::string_view path) { return Stat(path).exists; }
+bool IsDirectory(std::string_view path) { return Stat(path).is_directory; }
+
+bool MakeDirectory(std::string_view path) { return ::mkdir(ToNativePath(path).c_str(), 0777) == 0; }
+bool RemoveDirectory(std::string_view path) { return ::rmdir(ToNativePath(path).c_str()) == 0; }
+bool RemoveFile(std::string_view path) { return ::unlink(ToNativePath(path).c_str()) == 0; }
+
+bool RenamePath(std::string_view from, std::string_view to) {
+  return ::rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0;
+}
+
+bool MakeWritable(std::string_view path) {
+  std::string native = ToNativePath(path);
+  struct stat st;
+  if (::lstat(native.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) return true;
+  return ::chmod(native.c_str(), (st.st_mode & 07777) | S_IWUSR | (S_ISDIR(st.st_mode) ? S_IXUSR | S_IRUSR : 0)) == 0;
+}
+
+bool SetPermissions(std::string_view path, unsigned mode) {
+  return ::chmod(ToNativePath(path).c_str(), mode) == 0;
+}
+
+bool ListDirectory(std::string_view directory, std::string_view pattern,
+                   std::vector<DirectoryEntry>& entries) {
+  std::string native = ToNativePath(directory.empty() ? std::string_view(".") : directory);
+  DIR* dir = ::opendir(native.c_str());
+  if (!dir) return false;
+  // "*.*" matches names without a dot too, as the Windows enumeration does.
+  std::string glob = (pattern == "*.*" || pattern.empty()) ? std::string("*") : ToNativePath(pattern);
+  while (struct dirent* e = ::readdir(dir)) {
+    if (::fnmatch(glob.c_str(), e->d_name, FNM_CASEFOLD) != 0) continue;
+    DirectoryEntry entry;
+    entry.name = FromNativePath(e->d_name);
+    bool is_dir = e->d_type == DT_DIR;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+      struct stat st;
+      std::string full = native + "/" + e->d_name;
+      is_dir = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+    entry.is_directory = is_dir;
+    entries.push_back(std::move(entry));
+  }
+  ::closedir(dir);
+  return true;
+}
+
+bool ReplaceFileAtomically(std::string_view path, const void* data, size_t size) {
+  static std::atomic<unsigned> counter{0};
+  std::string native = ToNativePath(path);
+  std::string temp = native + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  const char* p = static_cast<const char*>(data);
+  size_t left = size;
+  bool ok = true;
+  while (ok && left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    else {
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+  }
+  if (ok && ::fsync(fd) != 0) ok = false;
+  int saved = errno;
+  ::close(fd);
+  if (ok && ::rename(temp.c_str(), native.c_str()) != 0) {
+    saved = errno;
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    errno = saved;
+    return false;
+  }
+  // Make the rename itself durable.
+  size_t slash = native.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+std::string TemporaryDirectory() {
+  const char* t = std::getenv("TMPDIR");
+  return (t && *t) ? t : "/tmp";
+}
+
+}  // namespace platform
