@@ -1,0 +1,174 @@
+#include "app/sealed_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/sandbox.h"
+
+namespace {
+
+using testing_support::ReadBytes;
+using testing_support::Sandbox;
+using testing_support::WriteBytes;
+
+class ConfigKeyScope {
+ public:
+  ConfigKeyScope() { BuildConfigKey(); }
+  ~ConfigKeyScope() { FreeConfigKey(); }
+};
+
+// A header whose byte 3 gives the wanted k; the other bytes vary a little.
+void HeaderFor(size_t k, uint8_t (&header)[32]) {
+  for (size_t i = 0; i < 32; ++i) header[i] = static_cast<uint8_t>(i * 37 + 11);
+  header[3] = static_cast<uint8_t>(250 + k);  // 250 mod 5 == 0
+}
+
+TEST(ConfigKey, IsThePassPhraseScrambled) {
+  ConfigKeyScope scope;
+  KeyView key = ConfigKey();
+  ASSERT_EQ(key.length, 512u);
+  // The first bytes follow from the phrase "qmr..." and the running value 47.
+  EXPECT_EQ(key.data[0], 0x71);
+  EXPECT_EQ(key.data[1], 0x7F);
+  EXPECT_EQ(key.data[2], 0x5E);
+  FreeConfigKey();
+  EXPECT_EQ(ConfigKey().data, nullptr);
+}
+
+TEST(SealBuffer, LayoutOfAKnownHeader) {
+  // All-zero random bytes and tick 0: k = 0, no key layer (flag 2), step 1.
+  uint8_t header[32] = {};
+  std::string s = SealBufferWith("AB", KeyView{}, 71, 53, 73, header, 0);
+  ASSERT_EQ(s.size(), 34u);
+  std::string plain_header(32, '\0');
+  plain_header[5] = 2;
+  plain_header[13] = 71;
+  plain_header[17] = 53;
+  plain_header[21] = 73;
+  for (size_t i = 0; i < 28; ++i) {
+    EXPECT_EQ(static_cast<uint8_t>(s[i]), static_cast<uint8_t>(plain_header[i] ^ kPassPhrase[i]))
+        << "header byte " << i;
+  }
+  for (size_t i = 28; i < 32; ++i) EXPECT_EQ(s[i], 0) << "header byte " << i;
+  // W = 71 gives 0 in bits 8-15; then W = (71 + 'A') * 53 + 73 = 7281 -> 28.
+  EXPECT_EQ(s[32], 'A');
+  EXPECT_EQ(static_cast<uint8_t>(s[33]), 'B' ^ 28);
+}
+
+TEST(SealBuffer, RoundTripsForEveryStartAndStep) {
+  ConfigKeyScope scope;
+  const std::string texts[] = {
+      "", "x", "ab", std::string(31, 'q'), std::string(32, 'r'),
+      "[{\"Type\":\"SystemPara\",\"Key\":\"uid\",\"Value\":\"\xD5\xC5\xC8\xFD\"}]",
+      std::string(1000, '\xFF')};
+  for (size_t k = 0; k < 5; ++k) {
+    for (uint32_t step_byte = 0; step_byte < 5; ++step_byte) {  // steps 1,1,2,3,4
+      for (bool with_key : {true, false}) {
+        for (const auto& text : texts) {
+          uint8_t header[32];
+          HeaderFor(k, header);
+          uint32_t tick = (step_byte << 8) | 0x42;
+          KeyView key = with_key ? ConfigKey() : KeyView{};
+          std::string sealed = SealBufferWith(text, key, 12345, 0x9E3779B9u, 17, header, tick);
+          ASSERT_EQ(sealed.size(), text.size() + 32);
+          std::string plain;
+          ASSERT_EQ(UnsealBuffer(sealed, ConfigKey(), 0, plain), kSealOk);
+          EXPECT_EQ(plain, text) << "k=" << k << " step byte=" << step_byte
+                                 << " key=" << with_key << " length=" << text.size();
+        }
+      }
+    }
+  }
+}
+
+TEST(SealBuffer, FlagKeepsItsResidueWhenTheTickEndsIn255) {
+  ConfigKeyScope scope;
+  uint8_t header[32] = {};
+  for (bool with_key : {true, false}) {
+    KeyView key = with_key ? ConfigKey() : KeyView{};
+    std::string sealed = SealBufferWith("hello", key, 1, 2, 3, header, 0x03FF);
+    uint8_t flag = static_cast<uint8_t>(sealed[5]) ^ static_cast<uint8_t>(kPassPhrase[5]);
+    EXPECT_EQ(flag % 3, with_key ? 1 : 2);
+    std::string plain;
+    ASSERT_EQ(UnsealBuffer(sealed, key, 0, plain), kSealOk);
+    EXPECT_EQ(plain, "hello");
+  }
+}
+
+TEST(UnsealBuffer, ShortInputsAndMissingKeys) {
+  ConfigKeyScope scope;
+  std::string plain = "left over";
+  EXPECT_EQ(UnsealBuffer(std::string(31, 'a'), ConfigKey(), 0, plain), kSealTooShort);
+
+  std::string empty_sealed = SealBuffer("", ConfigKey(), 5, 6, 7);
+  ASSERT_EQ(empty_sealed.size(), 32u);
+  ASSERT_EQ(UnsealBuffer(empty_sealed, ConfigKey(), 0, plain), kSealOk);
+  EXPECT_EQ(plain, "");
+
+  std::string keyed = SealBuffer("secret", ConfigKey(), 5, 6, 7);
+  EXPECT_EQ(UnsealBuffer(keyed, KeyView{}, 0, plain), kSealNeedsKey);
+  uint8_t zero_length_key[1] = {0};
+  EXPECT_EQ(UnsealBuffer(keyed, KeyView{zero_length_key, 0}, 0, plain), kSealNeedsKey);
+
+  std::string unkeyed = SealBuffer("open", KeyView{}, 5, 6, 7);
+  ASSERT_EQ(UnsealBuffer(unkeyed, KeyView{}, 0, plain), kSealOk);
+  EXPECT_EQ(plain, "open");
+}
+
+TEST(UnsealBuffer, OuterLayerRoundTripsOnlyWithItsByte) {
+  ConfigKeyScope scope;
+  std::string sealed = SealBuffer("record text", ConfigKey(), 71, 53, 73);
+  std::string outer = sealed;
+  ApplyOuterLayer(outer, kRecordOuterByte);
+  EXPECT_NE(outer, sealed);
+  std::string plain;
+  ASSERT_EQ(UnsealBuffer(outer, ConfigKey(), kRecordOuterByte, plain), kSealOk);
+  EXPECT_EQ(plain, "record text");
+}
+
+class SealedFileTest : public Sandbox {
+ protected:
+  ConfigKeyScope key_;
+};
+
+TEST_F(SealedFileTest, ReadsPlainSealedMissingAndEmptyFiles) {
+  std::string text;
+  EXPECT_EQ(ReadSealedFile(Path("missing"), 0, text), kSealNoFile);
+  WriteFile("empty", "");
+  EXPECT_EQ(ReadSealedFile(Path("empty"), 0, text), kSealNoFile);
+
+  // Two leading blanks mark a plain file, handed back unchanged.
+  WriteFile("plain.EF", "  [{\"Type\":\"SystemPara\"}]");
+  ASSERT_EQ(ReadSealedFile(Path("plain.EF"), 0, text), kSealOk);
+  EXPECT_EQ(text, "  [{\"Type\":\"SystemPara\"}]");
+
+  WriteFile("short", "0123456789");
+  EXPECT_EQ(ReadSealedFile(Path("short"), 0, text), kSealTooShort);
+}
+
+TEST_F(SealedFileTest, WriteSealedFileRoundTripsAndReplacesAtomically) {
+  const std::string path = Path("data/u1/book.dat");
+  ASSERT_EQ(WriteSealedFile("first", path), kSealOk);
+  ASSERT_EQ(WriteSealedFile("second version", path), kSealOk);
+  std::string text;
+  ASSERT_EQ(ReadSealedFile(path, kRecordOuterByte, text), kSealOk);
+  EXPECT_EQ(text, "second version");
+  // Nothing but the file itself is left in its directory.
+  int entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(Path("data/u1"))) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+  // Without the outer byte the same file does not read back as its text.
+  ASSERT_EQ(ReadSealedFile(path, 0, text), kSealOk);
+  EXPECT_NE(text, "second version");
+}
+
+TEST_F(SealedFileTest, WriteFailureIsReported) {
+  WriteFile("blocker", "a file where a directory should be");
+  EXPECT_EQ(WriteSealedFile("x", Path("blocker/book.dat")), kSealWriteFailed);
+}
+
+}  // namespace

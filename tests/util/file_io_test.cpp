@@ -1,0 +1,116 @@
+#include "util/file_io.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "tests/support/sandbox.h"
+#include "util/directory_tree.h"
+#include "util/drive_helpers.h"
+
+namespace {
+
+using FileIoTest = testing_support::Sandbox;
+
+TEST_F(FileIoTest, CreatesParentsButNotTheLastPart) {
+  EXPECT_TRUE(CreateParentDirectories(Path("x/y/z.dat")));
+  EXPECT_TRUE(std::filesystem::is_directory(Path("x/y")));
+  EXPECT_FALSE(Exists("x/y/z.dat"));
+  EXPECT_TRUE(CreateDirectoryTree(Path("p/q")));
+  EXPECT_TRUE(std::filesystem::is_directory(Path("p/q")));
+  WriteFile("file", "x");
+  EXPECT_FALSE(CreateDirectoryTree(Path("file/sub")));
+}
+
+TEST_F(FileIoTest, WholeFilesAndRanges) {
+  std::string data;
+  WriteFile("empty", "");
+  EXPECT_FALSE(ReadWholeFile(Path("empty"), data));
+  EXPECT_FALSE(ReadWholeFile(Path("missing"), data));
+  EXPECT_FALSE(ReadWholeFile(dir(), data));  // a directory is not a file
+
+  ASSERT_TRUE(WriteWholeFile("hello world", 11, Path("new/dir/f.txt")));
+  ASSERT_TRUE(ReadWholeFile(Path("new/dir/f.txt"), data));
+  EXPECT_EQ(data, "hello world");
+  ASSERT_TRUE(WriteWholeFileThrough("bye", 3, Path("new/dir/f.txt")));
+  EXPECT_EQ(ReadFile("new/dir/f.txt"), "bye");
+
+  char buffer[8];
+  uint32_t got = 0;
+  ASSERT_TRUE(ReadFileRange(buffer, sizeof buffer, got, Path("new/dir/f.txt"), 1));
+  EXPECT_EQ(std::string(buffer, got), "ye");
+  EXPECT_FALSE(ReadFileRange(buffer, sizeof buffer, got, Path("missing")));
+
+  uint64_t size = 0;
+  ASSERT_TRUE(GetFileSizeOf(Path("new/dir/f.txt"), size));
+  EXPECT_EQ(size, 3u);
+}
+
+TEST_F(FileIoTest, AtomicWriteReplacesAndLeavesNoTemporaryFile) {
+  WriteFile("cfg/Config.EF", "old content");
+  ASSERT_TRUE(WriteWholeFileAtomically("new", 3, Path("cfg/Config.EF")));
+  EXPECT_EQ(ReadFile("cfg/Config.EF"), "new");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Path("cfg")),
+                          std::filesystem::directory_iterator()),
+            1);
+  WriteFile("blocker", "");
+  EXPECT_FALSE(WriteWholeFileAtomically("x", 1, Path("blocker/f")));
+}
+
+TEST_F(FileIoTest, AppendsCreateMissingFilesWithTheirDirectories) {
+  ASSERT_TRUE(AppendTextToFile("one\r\n", Path("log/a/x.txt")));
+  ASSERT_TRUE(AppendTextToFile("two\r\n", Path("log/a/x.txt")));
+  ASSERT_TRUE(AppendBytesToFile("3", 1, Path("log/a/x.txt")));
+  EXPECT_EQ(ReadFile("log/a/x.txt"), "one\r\ntwo\r\n3");
+}
+
+TEST_F(FileIoTest, ListFilesByFlags) {
+  WriteFile("a.txt", "");
+  WriteFile("sub/b.txt", "");
+  WriteFile("sub/deeper/c.txt", "");
+  WriteFile("sub/skip.bin", "");
+  NameList names;
+  auto sorted = [&names] {
+    NameList copy = names;
+    std::sort(copy.begin(), copy.end());
+    return copy;
+  };
+  ListFiles(names, dir(), "*.txt", 0);
+  EXPECT_EQ(sorted(), NameList({"a.txt"}));
+  ListFiles(names, dir(), "*.txt", kListDescend);
+  EXPECT_EQ(sorted(), NameList({"a.txt", "sub/b.txt", "sub/deeper/c.txt"}));
+  // The level above comes first.
+  EXPECT_EQ(names.front(), "a.txt");
+  ListFiles(names, dir(), "*.*", kListDirectoriesOnly);
+  EXPECT_EQ(sorted(), NameList({"sub"}));
+  ListFiles(names, dir(), "*.*", kListDirectoriesOnly | kListDescend);
+  EXPECT_EQ(sorted(), NameList({"sub", "sub/deeper"}));
+  ListDirectoryEntries(names, Path("sub"), "*.*", false, kIncludeDirectories | kIncludeFiles);
+  EXPECT_EQ(sorted(), NameList({"b.txt", "deeper", "skip.bin"}));
+  ListFiles(names, Path("missing"), "*.*", kListDescend);
+  EXPECT_TRUE(names.empty());
+}
+
+TEST_F(FileIoTest, RemoveDirectoryTreeRemovesReadOnlyEntries) {
+  WriteFile("book/a.txt", "a");
+  WriteFile("book/ro/b.txt", "b");
+  chmod(Path("book/ro/b.txt").c_str(), 0444);
+  chmod(Path("book/ro").c_str(), 0555);
+  std::filesystem::create_symlink(dir() + "/outside", Path("book/link"));
+  WriteFile("outside/keep.txt", "keep");
+  EXPECT_TRUE(RemoveDirectoryTree(Path("book")));
+  EXPECT_FALSE(Exists("book"));
+  // A link inside the tree is removed, not followed.
+  EXPECT_EQ(ReadFile("outside/keep.txt"), "keep");
+  EXPECT_FALSE(RemoveDirectoryTree(Path("book")));
+}
+
+TEST_F(FileIoTest, DiskSpaceOfAPathThatDoesNotExistYet) {
+  uint64_t total = 0, free_mb = 0;
+  ASSERT_TRUE(GetDiskSpaceMB(total, free_mb, Path("not/yet/there")));
+  EXPECT_GT(total, 0u);
+  EXPECT_LE(free_mb, total);
+}
+
+}  // namespace
