@@ -15,20 +15,46 @@ int RunMd5(Arguments args) {
   return WriteStdout(digest + "\n") ? kExitOk : kExitFailure;
 }
 
+namespace {
+
+// The text of the whole file, encoded block by block so that memory stays
+// small for any file size. A block holds whole 72-character lines (54 input
+// bytes each), so its text is exactly the corresponding part of the
+// whole-file text, followed by the "=" that ends every encoded text; that "="
+// is kept only after the last block.
+bool StreamBase64(platform::File& file) {
+  constexpr size_t kBlockBytes = 54 * 32768;
+  std::string block(kBlockBytes, '\0');
+  std::string text;
+  CBase64Coding coder;
+  bool pending_end = false;
+  for (;;) {
+    size_t got = 0;
+    while (got < kBlockBytes) {
+      int64_t n = file.Read(block.data() + got, kBlockBytes - got);
+      if (n < 0) return false;
+      if (n == 0) break;
+      got += static_cast<size_t>(n);
+    }
+    if (got == 0) break;
+    coder.EncodeRawToText(block.data(), got, text);
+    pending_end = got == kBlockBytes;
+    if (pending_end) text.pop_back();
+    if (!WriteStdout(text)) return false;
+    if (!pending_end) return true;
+  }
+  return !pending_end || WriteStdout("=");
+}
+
+}  // namespace
+
 int RunBase64(Arguments args) {
   if (args.size() != 1) return Fail("usage: tomerack-tool base64 FILE", kExitUsage);
   std::string path;
   if (!ArgumentPath(args[0], path)) return kExitFailure;
-  std::string data;
-  if (!ReadWholeFile(path, data)) {
-    // An empty file gives an empty text, as for pages.
-    uint64_t size = 0;
-    if (GetFileSizeOf(path, size) && size == 0) return kExitOk;
-    return Fail("cannot read " + args[0]);
-  }
-  CBase64Coding coder;
-  std::string text;
-  coder.EncodeRawToText(data.data(), data.size(), text);
-  std::string().swap(data);
-  return WriteStdout(text) ? kExitOk : Fail("cannot write standard output");
+  platform::File file(path, platform::OpenMode::kRead);
+  if (!file.IsOpen()) return Fail("cannot read " + args[0]);
+  // An empty file gives an empty text, as for pages.
+  if (!StreamBase64(file)) return Fail("cannot read " + args[0] + " or write standard output");
+  return kExitOk;
 }

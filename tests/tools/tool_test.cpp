@@ -3,6 +3,7 @@
 
 #include "tests/support/run_command.h"
 #include "tests/support/sandbox.h"
+#include "util/base64.h"
 
 namespace {
 
@@ -126,6 +127,26 @@ TEST_F(ToolTest, Md5AndBase64) {
   EXPECT_EQ(empty.out, "");
   ExpectCleanFailure(Tool({"md5", Path("missing")}), "md5 missing");
   ExpectCleanFailure(Tool({"base64", Path("missing")}), "base64 missing");
+}
+
+// The tool encodes large files block by block; the text must be the one the
+// whole file gives, also around block boundaries.
+TEST_F(ToolTest, Base64OfLargeFilesEqualsTheWholeFileText) {
+  constexpr size_t kBlock = 54 * 32768;
+  std::string data(2 * kBlock + 7, '\0');
+  uint32_t x = 7;
+  for (auto& c : data) {
+    x = x * 1664525u + 1013904223u;
+    c = static_cast<char>(x >> 24);
+  }
+  for (size_t size : {size_t{54}, kBlock - 1, kBlock, kBlock + 1, 2 * kBlock, 2 * kBlock + 7}) {
+    WriteFile("big", data.substr(0, size));
+    std::string expected;
+    CBase64Coding().EncodeRawToText(data.data(), size, expected);
+    CommandResult r = Tool({"base64", Path("big")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(r.out == expected) << "size " << size << ": " << r.out.size() << " vs " << expected.size();
+  }
 }
 
 TEST_F(ToolTest, BadInvocationsFailCleanly) {
