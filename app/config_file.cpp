@@ -20,7 +20,9 @@ namespace {
 std::mutex config_file_lock;
 std::string remembered_path;
 
-bool EqualsNoCase(const char* a, const char* b) { return a && b && strcasecmp(a, b) == 0; }
+bool EqualsNoCase(const char* a, const char* b) {
+  return a && b && strcasecmp(a, b) == 0;
+}
 
 // Writes the value of a "Reg" entry; false when the entry is skipped.
 bool ApplyRegistryEntry(const cJSON* entry) {
@@ -43,7 +45,9 @@ bool ApplyRegistryEntry(const cJSON* entry) {
 
 }  // namespace
 
-std::string GetConfigFilePath() { return JoinPath(GetSystemDirectoryPath(), "Config.EF"); }
+std::string GetConfigFilePath() {
+  return JoinPath(GetSystemDirectoryPath(), "Config.EF");
+}
 
 int ApplyConfigEntries(const std::string& json_text) {
   JsonPtr root = ParseJson(json_text);
@@ -94,7 +98,8 @@ int SetConfigPara(const std::string& path, const std::string& key, const std::st
   cJSON* entry = nullptr;
   cJSON_ArrayForEach(entry, root.get()) {
     const char* key_text = JsonStringMember(entry, "Key");
-    if (EqualsNoCase(JsonStringMember(entry, "Type"), "SystemPara") && key_text && key == key_text) {
+    if (EqualsNoCase(JsonStringMember(entry, "Type"), "SystemPara") && key_text &&
+        key == key_text) {
       found = entry;
       break;
     }

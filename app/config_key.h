@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
-inline constexpr std::string_view kPassPhrase = "qmr: Green fields, quiet rivers and a long roadway! ";
+inline constexpr std::string_view kPassPhrase =
+    "qmr: Green fields, quiet rivers and a long roadway! ";
 inline constexpr size_t kConfigKeyLength = 512;
 
 struct KeyView {

@@ -7,7 +7,9 @@ namespace {
 
 constexpr size_t kHeaderPadLength = 28;
 
-uint8_t Bits8To15(uint32_t w) { return static_cast<uint8_t>(w >> 8); }
+uint8_t Bits8To15(uint32_t w) {
+  return static_cast<uint8_t>(w >> 8);
+}
 
 void StoreLe32(std::string& s, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
@@ -15,7 +17,8 @@ void StoreLe32(std::string& s, size_t at, uint32_t v) {
 
 uint32_t LoadLe32(const std::string& s, size_t at) {
   uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    v |= static_cast<uint32_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
   return v;
 }
 

@@ -15,9 +15,9 @@
 
 // Result codes of unsealing and reading.
 inline constexpr int kSealOk = 0;
-inline constexpr int kSealNoFile = 2;     // missing, unreadable or empty file
-inline constexpr int kSealTooShort = 3;   // fewer than 32 bytes
-inline constexpr int kSealNeedsKey = 5;   // key layer present, no key given
+inline constexpr int kSealNoFile = 2;    // missing, unreadable or empty file
+inline constexpr int kSealTooShort = 3;  // fewer than 32 bytes
+inline constexpr int kSealNeedsKey = 5;  // key layer present, no key given
 inline constexpr int kSealWriteFailed = 1010002;
 
 // The outer byte of book record files.

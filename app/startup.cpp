@@ -9,11 +9,15 @@ platform::InstanceLock& InstanceGuard() {
   return lock;
 }
 
-bool CheckProgramDirectory(std::string& error) { return platform::CheckProgramPath(error); }
+bool CheckProgramDirectory(std::string& error) {
+  return platform::CheckProgramPath(error);
+}
 
 int LoadStartupConfiguration() {
   BuildConfigKey();
   return LoadConfigFile();
 }
 
-void ReleaseStartupConfiguration() { FreeConfigKey(); }
+void ReleaseStartupConfiguration() {
+  FreeConfigKey();
+}

@@ -31,7 +31,8 @@ int main() {
   }
 
   int applied = LoadStartupConfiguration();
-  std::printf("tomerack: program directory %s\n", platform::GbkToUtf8(GetProgramDirectory()).c_str());
+  std::printf("tomerack: program directory %s\n",
+              platform::GbkToUtf8(GetProgramDirectory()).c_str());
   if (applied < 0) {
     std::printf("tomerack: no usable %s; starting with an empty configuration\n",
                 platform::GbkToUtf8(GetConfigFilePath()).c_str());
@@ -41,7 +42,8 @@ int main() {
   ParameterMap parameters;
   CopyAllParameters(parameters);
   for (const auto& [name, value] : parameters) {
-    std::printf("  %s = %s\n", platform::GbkToUtf8(name).c_str(), platform::GbkToUtf8(value).c_str());
+    std::printf("  %s = %s\n", platform::GbkToUtf8(name).c_str(),
+                platform::GbkToUtf8(value).c_str());
   }
   std::printf("tomerack: the browser window is not built yet; ending\n");
   ReleaseStartupConfiguration();

@@ -38,7 +38,9 @@ LogTarget MakeTarget() {
 
 }  // namespace
 
-std::string GetLogDirectoryPath() { return JoinPath(GetProgramDirectory(), "log"); }
+std::string GetLogDirectoryPath() {
+  return JoinPath(GetProgramDirectory(), "log");
+}
 
 void WriteLogLine(const std::string& text) {
   std::lock_guard<std::mutex> guard(log_lock);

@@ -19,12 +19,13 @@ constexpr size_t kIniPrefixLength = 5;
 constexpr const char kGlobalSection[] = "_GlobalPara_";
 
 bool HasIniPrefix(const std::string& name) {
-  return name.size() >= kIniPrefixLength && strncasecmp(name.c_str(), kIniPrefix, kIniPrefixLength) == 0;
+  return name.size() >= kIniPrefixLength &&
+         strncasecmp(name.c_str(), kIniPrefix, kIniPrefixLength) == 0;
 }
 
 bool IsServiceAddressName(const std::string& name) {
-  static const char* const kNames[] = {"wwwhome",          "wwwhome_core",     "wwwhome_data",
-                                       "wwwhome_app",      "wwwhome_data_core", "wwwhome_app_core",
+  static const char* const kNames[] = {"wwwhome",     "wwwhome_core",      "wwwhome_data",
+                                       "wwwhome_app", "wwwhome_data_core", "wwwhome_app_core",
                                        "UpgradeURL"};
   for (const char* n : kNames) {
     if (name == n) return true;
@@ -33,7 +34,8 @@ bool IsServiceAddressName(const std::string& name) {
 }
 
 void ReplaceEvery(std::string& text, const std::string& from, const std::string& to) {
-  for (size_t pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + to.size())) {
+  for (size_t pos = text.find(from); pos != std::string::npos;
+       pos = text.find(from, pos + to.size())) {
     text.replace(pos, from.size(), to);
   }
 }
@@ -101,7 +103,9 @@ void SetParameter(const std::string& name, const std::string& value) {
   ParameterStore::Instance().Set(name, value);
 }
 
-void CopyAllParameters(ParameterMap& copy) { copy = ParameterStore::Instance().Snapshot(); }
+void CopyAllParameters(ParameterMap& copy) {
+  copy = ParameterStore::Instance().Snapshot();
+}
 
 bool SelectServer(const std::string& kind, std::string& server) {
   std::string list = GetParameter("serverlist");

@@ -4,9 +4,13 @@
 #include "platform/program_location.h"
 #include "util/path_names.h"
 
-std::string GetProgramPath() { return platform::ProgramPath(); }
+std::string GetProgramPath() {
+  return platform::ProgramPath();
+}
 
-std::string GetProgramFileName() { return GetFileNamePart(GetProgramPath()); }
+std::string GetProgramFileName() {
+  return GetFileNamePart(GetProgramPath());
+}
 
 std::string GetFileNamePart(const std::string& path) {
   size_t length = 0;
@@ -19,11 +23,17 @@ std::string GetFileNamePart(const std::string& path, size_t& length) {
   return name;
 }
 
-std::string GetSystemDirectoryPath() { return JoinPath(GetProgramDirectory(), "system"); }
+std::string GetSystemDirectoryPath() {
+  return JoinPath(GetProgramDirectory(), "system");
+}
 
-std::string GetTempDirectoryPath() { return GetProgramDirectory() + "/temp"; }
+std::string GetTempDirectoryPath() {
+  return GetProgramDirectory() + "/temp";
+}
 
-std::string GetDownloadDirectoryPath() { return GetProgramDirectory() + "/download"; }
+std::string GetDownloadDirectoryPath() {
+  return GetProgramDirectory() + "/download";
+}
 
 std::string GetInstanceIniPath() {
   std::string name = GetProgramFileName();

@@ -1,8 +1,8 @@
-#include "platform/clock.h"
-
 #include <time.h>
 
 #include <mutex>
+
+#include "platform/clock.h"
 
 namespace platform {
 namespace {
@@ -19,7 +19,9 @@ uint32_t TickCountMs() {
                                static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-int64_t NowSeconds() { return static_cast<int64_t>(::time(nullptr)); }
+int64_t NowSeconds() {
+  return static_cast<int64_t>(::time(nullptr));
+}
 
 void SeedRandom(uint32_t seed) {
   std::lock_guard<std::mutex> guard(random_lock);

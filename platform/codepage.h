@@ -42,6 +42,8 @@ bool IsRepresentableInGbk(std::string_view utf8);
 std::string GbkToUpper(std::string_view gbk);
 
 // True when byte c starts a double-byte character of code page 936.
-inline bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+inline bool IsGbkLeadByte(unsigned char c) {
+  return c >= 0x81 && c <= 0xFE;
+}
 
 }  // namespace platform

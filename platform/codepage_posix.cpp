@@ -1,9 +1,9 @@
-#include "platform/codepage.h"
-
 #include <iconv.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/codepage.h"
 
 namespace platform {
 namespace {
@@ -40,7 +40,8 @@ const IconvHandle& GbkEncoder() {
 // calls on_bad(in, left) which must advance the input by at least one unit
 // and may append a substitute to out.
 template <typename OnBad>
-void Convert(const IconvHandle& cd, const char* in, size_t in_left, std::string& out, OnBad on_bad) {
+void Convert(const IconvHandle& cd, const char* in, size_t in_left, std::string& out,
+             OnBad on_bad) {
   if (!cd.valid()) return;
   cd.Reset();
   char buffer[4096];
@@ -160,8 +161,10 @@ bool Utf8ToUtf16(std::string_view utf8, std::u16string& out, Utf8Mode mode) {
     }
     bool ok = len > 0 && i + len <= n;
     for (size_t k = 1; ok && k < len; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (s[i + k] & 0x3F);
+      if ((s[i + k] & 0xC0) != 0x80)
+        ok = false;
+      else
+        cp = (cp << 6) | (s[i + k] & 0x3F);
     }
     if (ok && len > 1 && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
     if (!ok) {
@@ -198,7 +201,9 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
   return out;
 }
 
-std::string GbkToUtf8(std::string_view gbk) { return Utf16ToUtf8(GbkToUtf16(gbk)); }
+std::string GbkToUtf8(std::string_view gbk) {
+  return Utf16ToUtf8(GbkToUtf16(gbk));
+}
 
 std::string Utf8ToGbk(std::string_view utf8) {
   std::u16string wide;

@@ -13,9 +13,9 @@ inline constexpr unsigned kDriveRemote = 4;
 inline constexpr unsigned kDriveCdRom = 5;
 
 struct MountPoint {
-  std::string root;      // GBK mount path
-  std::string fs_type;   // "ext4", "iso9660", ...
-  unsigned drive_type;   // kDriveCdRom for iso9660 and udf, kDriveRemote for network ones
+  std::string root;     // GBK mount path
+  std::string fs_type;  // "ext4", "iso9660", ...
+  unsigned drive_type;  // kDriveCdRom for iso9660 and udf, kDriveRemote for network ones
 };
 
 // The mount table in /proc/self/mountinfo order.

@@ -1,5 +1,3 @@
-#include "platform/drives.h"
-
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -9,6 +7,7 @@
 #include <sstream>
 
 #include "platform/codepage.h"
+#include "platform/drives.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -23,7 +22,9 @@ struct NativeMount {
 std::string Unescape(const std::string& field) {
   std::string out;
   for (size_t i = 0; i < field.size(); ++i) {
-    auto is_octal = [&](size_t k) { return k < field.size() && field[k] >= '0' && field[k] <= '7'; };
+    auto is_octal = [&](size_t k) {
+      return k < field.size() && field[k] >= '0' && field[k] <= '7';
+    };
     if (field[i] == '\\' && is_octal(i + 1) && is_octal(i + 2) && is_octal(i + 3)) {
       int value = (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0');
       out += static_cast<char>(value);
@@ -54,8 +55,8 @@ std::vector<NativeMount> ReadMountInfo() {
 
 unsigned DriveTypeOf(const std::string& fs_type) {
   if (fs_type == "iso9660" || fs_type == "udf") return kDriveCdRom;
-  static constexpr const char* kRemote[] = {"nfs", "nfs4", "cifs", "smb3", "smbfs", "sshfs",
-                                            "fuse.sshfs"};
+  static constexpr const char* kRemote[] = {"nfs",   "nfs4",  "cifs",      "smb3",
+                                            "smbfs", "sshfs", "fuse.sshfs"};
   for (const char* remote : kRemote) {
     if (fs_type == remote) return kDriveRemote;
   }

@@ -1,5 +1,3 @@
-#include "platform/file_system.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -12,14 +10,23 @@
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/file_system.h"
 
 namespace platform {
 
-std::string ToNativePath(std::string_view path) { return GbkToUtf8(path); }
-std::string FromNativePath(std::string_view native) { return Utf8ToGbk(native); }
+std::string ToNativePath(std::string_view path) {
+  return GbkToUtf8(path);
+}
+std::string FromNativePath(std::string_view native) {
+  return Utf8ToGbk(native);
+}
 
-int LastErrorCode() { return errno; }
-void SetLastErrorCode(int code) { errno = code; }
+int LastErrorCode() {
+  return errno;
+}
+void SetLastErrorCode(int code) {
+  errno = code;
+}
 
 std::string SystemErrorText(int code) {
   char buffer[256];
@@ -33,11 +40,21 @@ std::string SystemErrorText(int code) {
 File::File(std::string_view path, OpenMode mode, Durability durability) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case OpenMode::kRead: flags |= O_RDONLY; break;
-    case OpenMode::kReadWrite: flags |= O_RDWR; break;
-    case OpenMode::kCreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case OpenMode::kCreateAppend: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
-    case OpenMode::kCreateKeep: flags |= O_WRONLY | O_CREAT; break;
+    case OpenMode::kRead:
+      flags |= O_RDONLY;
+      break;
+    case OpenMode::kReadWrite:
+      flags |= O_RDWR;
+      break;
+    case OpenMode::kCreateTruncate:
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      break;
+    case OpenMode::kCreateAppend:
+      flags |= O_WRONLY | O_CREAT | O_APPEND;
+      break;
+    case OpenMode::kCreateKeep:
+      flags |= O_WRONLY | O_CREAT;
+      break;
   }
   if (durability == Durability::kWriteThrough) flags |= O_DSYNC;
   std::string native = ToNativePath(path);
@@ -55,9 +72,13 @@ File::File(std::string_view path, OpenMode mode, Durability durability) {
   }
 }
 
-File::~File() { Close(); }
+File::~File() {
+  Close();
+}
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -92,8 +113,12 @@ bool File::Write(const void* data, size_t count) {
   return true;
 }
 
-int64_t File::Seek(int64_t offset) { return fd_ < 0 ? -1 : ::lseek(fd_, offset, SEEK_SET); }
-int64_t File::SeekToEnd() { return fd_ < 0 ? -1 : ::lseek(fd_, 0, SEEK_END); }
+int64_t File::Seek(int64_t offset) {
+  return fd_ < 0 ? -1 : ::lseek(fd_, offset, SEEK_SET);
+}
+int64_t File::SeekToEnd() {
+  return fd_ < 0 ? -1 : ::lseek(fd_, 0, SEEK_END);
+}
 
 int64_t File::Size() const {
   struct stat st;
@@ -101,8 +126,12 @@ int64_t File::Size() const {
   return st.st_size;
 }
 
-bool File::Truncate(int64_t size) { return fd_ >= 0 && ::ftruncate(fd_, size) == 0; }
-bool File::Sync() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+bool File::Truncate(int64_t size) {
+  return fd_ >= 0 && ::ftruncate(fd_, size) == 0;
+}
+bool File::Sync() {
+  return fd_ >= 0 && ::fsync(fd_) == 0;
+}
 
 bool File::Close() {
   if (fd_ < 0) return true;
@@ -123,12 +152,22 @@ PathInfo Stat(std::string_view path) {
   return info;
 }
 
-bool PathExists(std::string_view path) { return Stat(path).exists; }
-bool IsDirectory(std::string_view path) { return Stat(path).is_directory; }
+bool PathExists(std::string_view path) {
+  return Stat(path).exists;
+}
+bool IsDirectory(std::string_view path) {
+  return Stat(path).is_directory;
+}
 
-bool MakeDirectory(std::string_view path) { return ::mkdir(ToNativePath(path).c_str(), 0777) == 0; }
-bool RemoveDirectory(std::string_view path) { return ::rmdir(ToNativePath(path).c_str()) == 0; }
-bool RemoveFile(std::string_view path) { return ::unlink(ToNativePath(path).c_str()) == 0; }
+bool MakeDirectory(std::string_view path) {
+  return ::mkdir(ToNativePath(path).c_str(), 0777) == 0;
+}
+bool RemoveDirectory(std::string_view path) {
+  return ::rmdir(ToNativePath(path).c_str()) == 0;
+}
+bool RemoveFile(std::string_view path) {
+  return ::unlink(ToNativePath(path).c_str()) == 0;
+}
 
 bool RenamePath(std::string_view from, std::string_view to) {
   return ::rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0;
@@ -139,7 +178,8 @@ bool MakeWritable(std::string_view path) {
   struct stat st;
   if (::lstat(native.c_str(), &st) != 0) return false;
   if (S_ISLNK(st.st_mode)) return true;
-  return ::chmod(native.c_str(), (st.st_mode & 07777) | S_IWUSR | (S_ISDIR(st.st_mode) ? S_IXUSR | S_IRUSR : 0)) == 0;
+  return ::chmod(native.c_str(), (st.st_mode & 07777) | S_IWUSR |
+                                     (S_ISDIR(st.st_mode) ? S_IXUSR | S_IRUSR : 0)) == 0;
 }
 
 bool SetPermissions(std::string_view path, unsigned mode) {
@@ -152,7 +192,8 @@ bool ListDirectory(std::string_view directory, std::string_view pattern,
   DIR* dir = ::opendir(native.c_str());
   if (!dir) return false;
   // "*.*" matches names without a dot too, as the Windows enumeration does.
-  std::string glob = (pattern == "*.*" || pattern.empty()) ? std::string("*") : ToNativePath(pattern);
+  std::string glob =
+      (pattern == "*.*" || pattern.empty()) ? std::string("*") : ToNativePath(pattern);
   while (struct dirent* e = ::readdir(dir)) {
     if (::fnmatch(glob.c_str(), e->d_name, FNM_CASEFOLD) != 0) continue;
     DirectoryEntry entry;
@@ -182,7 +223,8 @@ bool ReplaceFileAtomically(std::string_view path, const void* data, size_t size)
   while (ok && left > 0) {
     ssize_t n = ::write(fd, p, left);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
+    if (n < 0)
+      ok = false;
     else {
       p += n;
       left -= static_cast<size_t>(n);

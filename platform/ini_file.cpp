@@ -177,7 +177,9 @@ std::string LineEndOf(const std::vector<Line>& lines) {
   return std::string(kCrLf);
 }
 
-bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view s) {
+  return s.find_first_of("\r\n") != std::string_view::npos;
+}
 
 // Writes lines over path. The file keeps its permission bits, and a
 // symbolic link keeps pointing at the file that is written.

@@ -32,8 +32,7 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, std::string_view path);
 
 // Removes a key (the Windows call with a null value). False on write failure.
-bool DeletePrivateProfileKey(std::string_view section, std::string_view key,
-                             std::string_view path);
+bool DeletePrivateProfileKey(std::string_view section, std::string_view key, std::string_view path);
 
 // Names of the keys of a section in file order (empty when absent).
 std::vector<std::string> GetPrivateProfileKeys(std::string_view section, std::string_view path);

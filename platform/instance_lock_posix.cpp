@@ -1,5 +1,3 @@
-#include "platform/instance_lock.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/file_system.h"
+#include "platform/instance_lock.h"
 
 namespace platform {
 namespace {
@@ -24,7 +23,8 @@ std::string LockFilePath(const std::string& name) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime && runtime[0] == '/') {
     struct stat st;
-    if (::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode)) return std::string(runtime) + "/" + file + ".lock";
+    if (::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode))
+      return std::string(runtime) + "/" + file + ".lock";
   }
   return TemporaryDirectory() + "/" + file + "-" + std::to_string(::getuid()) + ".lock";
 }
@@ -33,7 +33,9 @@ std::string LockFilePath(const std::string& name) {
 
 InstanceLock::InstanceLock(std::string name) : path_(LockFilePath(name)) {}
 
-InstanceLock::~InstanceLock() { Release(); }
+InstanceLock::~InstanceLock() {
+  Release();
+}
 
 InstanceLock::Result InstanceLock::Acquire() {
   if (fd_ >= 0) return Result::kAcquired;

@@ -1,5 +1,3 @@
-#include "platform/process.h"
-
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -12,6 +10,7 @@
 
 #include "platform/codepage.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 
 extern char** environ;
 
@@ -113,8 +112,8 @@ bool ProcessHandle::Wait(int timeout_ms) {
     if (ended_) return true;
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return false;
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(2), deadline - now));
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        std::chrono::milliseconds(2), deadline - now));
   }
 }
 
@@ -162,7 +161,9 @@ ProcessHandle StartProcess(const std::string& program, const std::vector<std::st
     rc = posix_spawnattr_setflags(&attributes.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }
   pid_t pid = 0;
-  if (rc == 0) rc = posix_spawn(&pid, native.c_str(), &actions.actions, &attributes.attr, argv.data(), environ);
+  if (rc == 0)
+    rc =
+        posix_spawn(&pid, native.c_str(), &actions.actions, &attributes.attr, argv.data(), environ);
   if (rc != 0) {
     SetLastErrorCode(rc);
     return {};

@@ -1,5 +1,3 @@
-#include "platform/program_location.h"
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -7,6 +5,7 @@
 
 #include "platform/codepage.h"
 #include "platform/file_system.h"
+#include "platform/program_location.h"
 
 namespace platform {
 namespace {

@@ -1,5 +1,3 @@
-#include "platform/registry.h"
-
 #include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -11,6 +9,7 @@
 #include <memory>
 
 #include "platform/codepage.h"
+#include "platform/registry.h"
 
 namespace platform {
 namespace {
@@ -91,7 +90,9 @@ std::string JoinLevels(const std::vector<std::string>& parts, size_t count) {
 }
 
 // The form in which names are compared: ASCII letters upper-cased.
-std::string Fold(std::string_view name) { return GbkToUpper(name); }
+std::string Fold(std::string_view name) {
+  return GbkToUpper(name);
+}
 
 std::string RegistryDirectory() {
   const char* dir = std::getenv(kRegistryDirEnvironment);

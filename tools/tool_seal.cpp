@@ -11,10 +11,14 @@ namespace {
 
 const char* SealResultName(int code) {
   switch (code) {
-    case kSealNoFile: return "2 (file missing, unreadable or empty)";
-    case kSealTooShort: return "3 (shorter than the 32-byte header)";
-    case kSealNeedsKey: return "5 (sealed with a key that was not given)";
-    default: return "unknown";
+    case kSealNoFile:
+      return "2 (file missing, unreadable or empty)";
+    case kSealTooShort:
+      return "3 (shorter than the 32-byte header)";
+    case kSealNeedsKey:
+      return "5 (sealed with a key that was not given)";
+    default:
+      return "unknown";
   }
 }
 
@@ -64,6 +68,7 @@ int RunUnseal(Arguments args) {
     if (!WriteStdout(platform::GbkToUtf8(text))) return Fail("cannot write standard output");
     return kExitOk;
   }
-  if (!WriteWholeFileAtomically(text.data(), text.size(), out)) return Fail("cannot write " + args[1]);
+  if (!WriteWholeFileAtomically(text.data(), text.size(), out))
+    return Fail("cannot write " + args[1]);
   return kExitOk;
 }

@@ -5,7 +5,9 @@
 
 namespace {
 
-bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+bool IsDotEntry(const std::string& name) {
+  return name == "." || name == "..";
+}
 
 void ListLevel(NameList& names, const std::string& directory, const std::string& pattern,
                bool recursive, bool include_directories, bool include_files) {
@@ -37,8 +39,8 @@ void ListFiles(NameList& names, const std::string& directory, const std::string&
   ListLevel(names, directory, pattern, (flags & kListDescend) != 0, directories, !directories);
 }
 
-void ListDirectoryEntries(NameList& names, const std::string& directory,
-                          const std::string& pattern, bool recursive, int flags) {
+void ListDirectoryEntries(NameList& names, const std::string& directory, const std::string& pattern,
+                          bool recursive, int flags) {
   names.clear();
   ListLevel(names, directory, pattern, recursive, (flags & kIncludeDirectories) != 0,
             (flags & kIncludeFiles) != 0);

@@ -22,8 +22,8 @@ void ListFiles(NameList& names, const std::string& directory, const std::string&
                int flags);
 
 // As ListFiles with independent inclusion bits and descent.
-void ListDirectoryEntries(NameList& names, const std::string& directory,
-                          const std::string& pattern, bool recursive, int flags);
+void ListDirectoryEntries(NameList& names, const std::string& directory, const std::string& pattern,
+                          bool recursive, int flags);
 
 // Deletes everything below directory and the directory itself, making
 // read-only entries writable first. Files that cannot be deleted are passed

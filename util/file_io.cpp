@@ -8,7 +8,9 @@ using platform::File;
 using platform::kPathSeparator;
 using platform::OpenMode;
 
-bool FileExists(const std::string& path) { return !path.empty() && platform::PathExists(path); }
+bool FileExists(const std::string& path) {
+  return !path.empty() && platform::PathExists(path);
+}
 
 bool GetFileSizeOf(const std::string& path, uint64_t& size) {
   File file(path, OpenMode::kRead);
@@ -102,6 +104,7 @@ bool AppendBytesToFile(const void* data, size_t size, const std::string& path) {
 
 bool AppendTextToFile(const std::string& text, const std::string& path) {
   uint64_t size = 0;
-  if (GetFileSizeOf(path, size) && size > 0) return AppendBytesToFile(text.data(), text.size(), path);
+  if (GetFileSizeOf(path, size) && size > 0)
+    return AppendBytesToFile(text.data(), text.size(), path);
   return WriteWholeFile(text.data(), text.size(), path);
 }

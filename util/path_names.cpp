@@ -5,7 +5,9 @@
 
 using platform::kPathSeparator;
 
-std::string GetProgramDirectory() { return GetParentDirectory(platform::ProgramPath()); }
+std::string GetProgramDirectory() {
+  return GetParentDirectory(platform::ProgramPath());
+}
 
 std::string GetParentDirectory(const std::string& path) {
   size_t slash = path.rfind(kPathSeparator);

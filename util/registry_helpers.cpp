@@ -60,8 +60,8 @@ int32_t RegReadText(RegistryHive hive, const std::string& key_path, const std::s
   return platform::kRegSuccess;
 }
 
-int32_t RegReadNumber(RegistryHive hive, const std::string& key_path,
-                      const std::string& value_name, uint32_t& number) {
+int32_t RegReadNumber(RegistryHive hive, const std::string& key_path, const std::string& value_name,
+                      uint32_t& number) {
   number = 0;
   int32_t rc = platform::RegOpenKey(hive, key_path, false);
   if (rc != platform::kRegSuccess) return rc;
@@ -85,7 +85,8 @@ int32_t RegWriteText(const std::string& text, RegistryHive hive, const std::stri
 int32_t RegWriteNumber(uint32_t number, RegistryHive hive, const std::string& key_path,
                        const std::string& value_name) {
   char bytes[4];
-  for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
+  for (size_t i = 0; i < sizeof bytes; ++i)
+    bytes[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
   return WriteValue(hive, key_path, value_name, platform::kRegDword,
                     std::string_view(bytes, sizeof bytes));
 }

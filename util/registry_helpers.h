@@ -19,8 +19,8 @@ int32_t RegReadText(RegistryHive hive, const std::string& key_path, const std::s
                     std::string& text);
 
 // Reads a 4-byte number value.
-int32_t RegReadNumber(RegistryHive hive, const std::string& key_path,
-                      const std::string& value_name, uint32_t& number);
+int32_t RegReadNumber(RegistryHive hive, const std::string& key_path, const std::string& value_name,
+                      uint32_t& number);
 
 // Creates every missing key along key_path (failures ignored), opens the key
 // for writing and stores the text as a REG_SZ value without terminator.

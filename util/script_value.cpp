@@ -83,8 +83,8 @@ std::string VariantToText(const ScriptValue& value) {
       // The same digits as "%f", without the decimal comma a user locale
       // would give printf.
       char buffer[400];
-      auto result = std::to_chars(buffer, buffer + sizeof buffer, value.real(),
-                                  std::chars_format::fixed, 6);
+      auto result =
+          std::to_chars(buffer, buffer + sizeof buffer, value.real(), std::chars_format::fixed, 6);
       return std::string(buffer, result.ptr);
     }
     case ScriptValueKind::kString:

@@ -37,8 +37,8 @@ size_t AnsiFind(std::string_view text, std::string_view part, size_t from) {
   return std::string_view::npos;
 }
 
-bool SplitString(std::vector<std::string>& out, std::string_view separator,
-                 std::string_view text, bool skip_empty) {
+bool SplitString(std::vector<std::string>& out, std::string_view separator, std::string_view text,
+                 bool skip_empty) {
   if (separator.empty()) return false;
   size_t position = 0;
   while (true) {

@@ -55,7 +55,9 @@ bool ReadFileBytes(std::string_view path, std::string& bytes) {
 
 }  // namespace
 
-std::string AnsiToUtf8(std::string_view ansi) { return platform::GbkToUtf8(ansi); }
+std::string AnsiToUtf8(std::string_view ansi) {
+  return platform::GbkToUtf8(ansi);
+}
 
 bool Utf8ToAnsi(const char* utf8, std::string& ansi) {
   ansi.clear();
@@ -105,12 +107,18 @@ bool IsUtf8Text(const char* data, uint64_t length) {
     if (c >= 0x80) all_ascii = false;
     if (owed == 0) {
       if (c < 0x80) continue;
-      if (c >= 0xFC && c <= 0xFD) owed = 5;
-      else if (c >= 0xF8) owed = 4;  // 0xF8-0xFB, and 0xFE and 0xFF too
-      else if (c >= 0xF0) owed = 3;
-      else if (c >= 0xE0) owed = 2;
-      else if (c >= 0xC0) owed = 1;
-      else return false;  // a continuation byte cannot start a character
+      if (c >= 0xFC && c <= 0xFD)
+        owed = 5;
+      else if (c >= 0xF8)
+        owed = 4;  // 0xF8-0xFB, and 0xFE and 0xFF too
+      else if (c >= 0xF0)
+        owed = 3;
+      else if (c >= 0xE0)
+        owed = 2;
+      else if (c >= 0xC0)
+        owed = 1;
+      else
+        return false;  // a continuation byte cannot start a character
     } else {
       if ((c & 0xC0) != 0x80) return false;
       --owed;
@@ -178,6 +186,10 @@ std::string UrlEncodeText(std::string_view text) {
   return out;
 }
 
-std::u16string AnsiToUnicode(std::string_view ansi) { return platform::GbkToUtf16(ansi); }
+std::u16string AnsiToUnicode(std::string_view ansi) {
+  return platform::GbkToUtf16(ansi);
+}
 
-std::string UnicodeToAnsi(std::u16string_view unicode) { return platform::Utf16ToGbk(unicode); }
+std::string UnicodeToAnsi(std::u16string_view unicode) {
+  return platform::Utf16ToGbk(unicode);
+}

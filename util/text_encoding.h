@@ -34,7 +34,9 @@ std::string AnsiToUtf8(std::string_view ansi);
 // least one of them is 0x80 or above. Deliberately loose: overlong forms,
 // surrogates and the old 5- and 6-byte forms pass.
 bool IsUtf8Text(const char* data, uint64_t length);
-inline bool IsUtf8Text(std::string_view bytes) { return IsUtf8Text(bytes.data(), bytes.size()); }
+inline bool IsUtf8Text(std::string_view bytes) {
+  return IsUtf8Text(bytes.data(), bytes.size());
+}
 
 // Reads a whole text file (UTF-16 with a mark, UTF-8 with or without one, or
 // ANSI) as ANSI text. False, text untouched, when the file cannot be opened

@@ -43,8 +43,9 @@ TEST_F(ClientStartupTest, ASecondInstanceIsRefused) {
   ASSERT_EQ(first.Acquire(), platform::InstanceLock::Result::kAcquired);
   auto r = RunCommand(TOMERACK_CLIENT_PATH, {}, {}, env_);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find(reinterpret_cast<const char*>(u8"程序已经启动了一个实例，不能同时启动多个实例！")),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find(reinterpret_cast<const char*>(u8"程序已经启动了一个实例，不能同时启动多个实例！")),
+      std::string::npos)
       << r.err;
   first.Release();
   EXPECT_EQ(RunCommand(TOMERACK_CLIENT_PATH, {}, {}, env_).exit_code, 0);

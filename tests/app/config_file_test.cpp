@@ -110,9 +110,10 @@ TEST_F(ConfigFileTest, SetConfigParaReplacesByExactKey) {
 
 TEST_F(ConfigFileTest, SetConfigParaKeepsOtherEntriesAndMovesValueLast) {
   const std::string path = Path("system/Config.EF");
-  WriteFile("system/Config.EF",
-            R"(  [{"Type":"Reg","Key":"HKEY_USERS","Path":"p","ValueName":"v","Value":"1","ValueType":"string"},)"
-            R"({"Type":"SystemPara","Value":"old","Key":"token"}])");
+  WriteFile(
+      "system/Config.EF",
+      R"(  [{"Type":"Reg","Key":"HKEY_USERS","Path":"p","ValueName":"v","Value":"1","ValueType":"string"},)"
+      R"({"Type":"SystemPara","Value":"old","Key":"token"}])");
   EXPECT_EQ(SetConfigPara(path, "token", "new"), 0);
   JsonPtr root = Entries(path);
   ASSERT_EQ(cJSON_GetArraySize(root.get()), 2);

@@ -59,7 +59,11 @@ TEST(SealBuffer, LayoutOfAKnownHeader) {
 TEST(SealBuffer, RoundTripsForEveryStartAndStep) {
   ConfigKeyScope scope;
   const std::string texts[] = {
-      "", "x", "ab", std::string(31, 'q'), std::string(32, 'r'),
+      "",
+      "x",
+      "ab",
+      std::string(31, 'q'),
+      std::string(32, 'r'),
       "[{\"Type\":\"SystemPara\",\"Key\":\"uid\",\"Value\":\"\xD5\xC5\xC8\xFD\"}]",
       std::string(1000, '\xFF')};
   for (size_t k = 0; k < 5; ++k) {
@@ -74,8 +78,8 @@ TEST(SealBuffer, RoundTripsForEveryStartAndStep) {
           ASSERT_EQ(sealed.size(), text.size() + 32);
           std::string plain;
           ASSERT_EQ(UnsealBuffer(sealed, ConfigKey(), 0, plain), kSealOk);
-          EXPECT_EQ(plain, text) << "k=" << k << " step byte=" << step_byte
-                                 << " key=" << with_key << " length=" << text.size();
+          EXPECT_EQ(plain, text) << "k=" << k << " step byte=" << step_byte << " key=" << with_key
+                                 << " length=" << text.size();
         }
       }
     }
@@ -190,8 +194,10 @@ TEST(UnsealBuffer, ArbitraryBytesAreHandled) {
     for (uint8_t outer : {uint8_t{0}, kRecordOuterByte}) {
       std::string plain;
       int code = UnsealBuffer(junk, ConfigKey(), outer, plain);
-      if (code == kSealOk) EXPECT_EQ(plain.size(), n - 32);
-      else EXPECT_EQ(code, kSealNeedsKey);
+      if (code == kSealOk)
+        EXPECT_EQ(plain.size(), n - 32);
+      else
+        EXPECT_EQ(code, kSealNeedsKey);
     }
   }
   FreeConfigKey();

@@ -31,19 +31,19 @@ TEST_F(DailyLogTest, FirstLineCreatesTheDaysFileAndLaterLinesAppend) {
   WriteLogLine("second\r\nspans lines");
   std::string log = TodaysLog();
   EXPECT_TRUE(std::regex_match(name_, std::regex(R"(log\d{6}\.txt)"))) << name_;
-  const std::regex expected(
-      R"(\d\d-\d\d-\d\d \d\d:\d\d:\d\d : first\r\n)"
-      R"(\d\d-\d\d-\d\d \d\d:\d\d:\d\d : second\r\nspans lines\r\n)");
+  const std::regex expected(R"(\d\d-\d\d-\d\d \d\d:\d\d:\d\d : first\r\n)"
+                            R"(\d\d-\d\d-\d\d \d\d:\d\d:\d\d : second\r\nspans lines\r\n)");
   EXPECT_TRUE(std::regex_match(log, expected)) << log;
   // The date in the name is the date in the prefix.
-  EXPECT_EQ(name_.substr(3, 2) + "-" + name_.substr(5, 2) + "-" + name_.substr(7, 2), log.substr(0, 8));
+  EXPECT_EQ(name_.substr(3, 2) + "-" + name_.substr(5, 2) + "-" + name_.substr(7, 2),
+            log.substr(0, 8));
 }
 
 TEST_F(DailyLogTest, FormattedEntriesAreFollowedByAnEmptyLine) {
   WriteLogFormat("upgrade failed: %d (%s)", 3, "\xCD\xF8\xC2\xE7");
   std::string log = TodaysLog();
-  EXPECT_TRUE(std::regex_match(
-      log, std::regex("\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d : upgrade failed: 3 \\(\xCD\xF8\xC2\xE7\\)\r\n\r\n")))
+  EXPECT_TRUE(std::regex_match(log, std::regex("\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d : "
+                                               "upgrade failed: 3 \\(\xCD\xF8\xC2\xE7\\)\r\n\r\n")))
       << log;
 }
 
@@ -52,8 +52,10 @@ TEST_F(DailyLogTest, LinesFromManyThreadsNeverInterleave) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t] {
       for (int i = 0; i < 50; ++i) {
-        if (i % 2) WriteLogLine(std::string(200, static_cast<char>('a' + t)));
-        else WriteLogFormat("%s", std::string(200, static_cast<char>('a' + t)).c_str());
+        if (i % 2)
+          WriteLogLine(std::string(200, static_cast<char>('a' + t)));
+        else
+          WriteLogFormat("%s", std::string(200, static_cast<char>('a' + t)).c_str());
       }
     });
   }

@@ -49,7 +49,8 @@ TEST_F(ParameterStoreTest, SelectServerHonoursWeights) {
 TEST_F(ParameterStoreTest, IniNamesLiveInTheInstanceIniFile) {
   SetParameter("_INI_Volume", "7");
   EXPECT_EQ(ParameterStore::Instance().Get("_INI_VOLUME"), "");
-  EXPECT_EQ(platform::GetPrivateProfileString("_GlobalPara_", "volume", "", GetInstanceIniPath()), "7");
+  EXPECT_EQ(platform::GetPrivateProfileString("_GlobalPara_", "volume", "", GetInstanceIniPath()),
+            "7");
   EXPECT_EQ(GetParameter("_ini_VOLUME"), "7");
   // With nothing in the INI file the map is asked under the full name.
   ParameterStore::Instance().Set("_INI_FALLBACK", "from map");

@@ -11,7 +11,9 @@ namespace {
 
 using namespace platform;
 
-std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+std::string Utf8(const char8_t* text) {
+  return reinterpret_cast<const char*>(text);
+}
 
 TEST(Codepage, ConvertsBetweenGbkAndUnicode) {
   EXPECT_EQ(GbkToUtf8("\xD6\xD0\xCE\xC4"), "\xE4\xB8\xAD\xE6\x96\x87");
@@ -28,9 +30,9 @@ TEST(Codepage, UnrepresentableCharactersBecomeOneQuestionMarkEach) {
     std::u16string in;
     std::string out;
   } kCases[] = {
-      {u"a\u2122b", "a?b"},              // no "(TM)" transliteration
-      {u"\U0001F600x", "?x"},            // a surrogate pair is one character
-      {u"\xD800y", "?y"},                // an unpaired surrogate
+      {u"a\u2122b", "a?b"},                   // no "(TM)" transliteration
+      {u"\U0001F600x", "?x"},                 // a surrogate pair is one character
+      {u"\xD800y", "?y"},                     // an unpaired surrogate
       {u"\u00E9\u4E2D", "\xA8\xA6\xD6\xD0"},  // é exists in GBK
   };
   for (const auto& c : kCases) EXPECT_EQ(Utf16ToGbk(c.in), c.out);

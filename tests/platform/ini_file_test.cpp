@@ -89,9 +89,10 @@ TEST_F(IniFileTest, IntegerIsTheLeadingNumber) {
   struct Case {
     const char* key;
     int expected;
-  } cases[] = {{"port", 8080}, {"mixed", 12},  {"neg", -7},     {"plus", 5},  {"word", 99},
-               {"blank", 99},  {"quoted", 42}, {"huge", -1},    {"sign", 99}, {"absent", 99}};
-  for (const Case& c : cases) EXPECT_EQ(GetPrivateProfileInt("a", c.key, 99, ini()), c.expected) << c.key;
+  } cases[] = {{"port", 8080}, {"mixed", 12},  {"neg", -7},  {"plus", 5},  {"word", 99},
+               {"blank", 99},  {"quoted", 42}, {"huge", -1}, {"sign", 99}, {"absent", 99}};
+  for (const Case& c : cases)
+    EXPECT_EQ(GetPrivateProfileInt("a", c.key, 99, ini()), c.expected) << c.key;
 }
 
 TEST_F(IniFileTest, FirstWriteCreatesTheFileWithWindowsLineEnds) {

@@ -92,7 +92,8 @@ TEST_F(ProcessTest, MovedHandleOwnsTheProcess) {
   ProcessHandle first = StartProcess("/bin/sleep", {"30"});
   ASSERT_TRUE(first.valid());
   ProcessHandle second = std::move(first);
-  EXPECT_FALSE(first.valid());  // NOLINT(bugprone-use-after-move): the moved-from state is the point
+  EXPECT_FALSE(
+      first.valid());  // NOLINT(bugprone-use-after-move): the moved-from state is the point
   EXPECT_FALSE(first.IsRunning());
   EXPECT_TRUE(second.IsRunning());
   EXPECT_TRUE(second.Terminate());

@@ -8,8 +8,8 @@
 namespace testing_support {
 
 struct CommandResult {
-  int exit_code = -1;   // -1 when killed by a signal
-  int signal = 0;       // the signal that ended it, or 0
+  int exit_code = -1;  // -1 when killed by a signal
+  int signal = 0;      // the signal that ended it, or 0
   std::string out;
   std::string err;
 };

@@ -27,7 +27,9 @@ void Sandbox::TearDown() {
   std::filesystem::remove_all(dir_, ec);
 }
 
-std::string Sandbox::Path(const std::string& relative) const { return dir_ + "/" + relative; }
+std::string Sandbox::Path(const std::string& relative) const {
+  return dir_ + "/" + relative;
+}
 
 void Sandbox::WriteFile(const std::string& relative, const std::string& content) const {
   std::filesystem::path p = Path(relative);
@@ -35,7 +37,9 @@ void Sandbox::WriteFile(const std::string& relative, const std::string& content)
   WriteBytes(p.string(), content);
 }
 
-std::string Sandbox::ReadFile(const std::string& relative) const { return ReadBytes(Path(relative)); }
+std::string Sandbox::ReadFile(const std::string& relative) const {
+  return ReadBytes(Path(relative));
+}
 
 bool Sandbox::Exists(const std::string& relative) const {
   return std::filesystem::exists(Path(relative));

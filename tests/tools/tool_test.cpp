@@ -12,7 +12,9 @@ using testing_support::RunCommand;
 
 // The terminal speaks UTF-8, while plain literals here are compiled to the
 // program's code page.
-std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+std::string Utf8(const char8_t* text) {
+  return reinterpret_cast<const char*>(text);
+}
 
 class ToolTest : public testing_support::Sandbox {
  protected:
@@ -36,7 +38,8 @@ TEST_F(ToolTest, SealAndUnsealRoundTripInBothLayouts) {
   const std::string text = "[{\"Type\":\"SystemPara\",\"Key\":\"uid\",\"Value\":\"42\"}]";
   WriteFile("plain.json", text);
   for (bool record : {false, true}) {
-    std::vector<std::string> flag = record ? std::vector<std::string>{"--record"} : std::vector<std::string>{};
+    std::vector<std::string> flag =
+        record ? std::vector<std::string>{"--record"} : std::vector<std::string>{};
     auto with = [&flag](std::vector<std::string> rest) {
       std::vector<std::string> all = {rest[0]};
       all.insert(all.end(), flag.begin(), flag.end());
@@ -63,7 +66,8 @@ TEST_F(ToolTest, UnsealNamesTheResultCodeOnFailure) {
   const struct {
     std::string file;
     std::string code;
-  } kCases[] = {{Path("short"), "result code 3"}, {Path("empty"), "result code 2"},
+  } kCases[] = {{Path("short"), "result code 3"},
+                {Path("empty"), "result code 2"},
                 {Path("missing"), "result code 2"}};
   for (const auto& c : kCases) {
     CommandResult r = Tool({"unseal", c.file});
@@ -145,7 +149,8 @@ TEST_F(ToolTest, Base64OfLargeFilesEqualsTheWholeFileText) {
     CBase64Coding().EncodeRawToText(data.data(), size, expected);
     CommandResult r = Tool({"base64", Path("big")});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_TRUE(r.out == expected) << "size " << size << ": " << r.out.size() << " vs " << expected.size();
+    EXPECT_TRUE(r.out == expected)
+        << "size " << size << ": " << r.out.size() << " vs " << expected.size();
   }
 }
 

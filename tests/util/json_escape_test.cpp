@@ -31,7 +31,8 @@ TEST(JsonEscapeToBufferTest, EscapesTheSevenCharactersBytewise) {
       {"\x01\x0B\x1F/", "\x01\x0B\x1F/"},  // other controls and the slash pass
       {"\xD6\xD0\xCE\xC4\xFF", "\xD6\xD0\xCE\xC4\xFF"},
       {std::string(kTrailBackslash), "\x81\x5C\x5C"},  // the trail byte is taken for a backslash
-      {std::string(1000, '"'), [] {
+      {std::string(1000, '"'),
+       [] {
          std::string s;
          for (int i = 0; i < 1000; ++i) s += "\\\"";
          return s;

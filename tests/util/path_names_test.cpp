@@ -10,14 +10,11 @@ TEST(PathNames, JoinPath) {
     const char* name;
     const char* joined;
   } kCases[] = {
-      {"/dir//", "//a.txt", "/dir/a.txt"},
-      {"", "/a.txt", "/a.txt"},
-      {"/", "a.txt", "/a.txt"},
-      {"//", "/a.txt", "/a.txt"},
-      {"rel", "sub/x", "rel/sub/x"},
-      {"/d", "", "/d/"},
+      {"/dir//", "//a.txt", "/dir/a.txt"}, {"", "/a.txt", "/a.txt"},      {"/", "a.txt", "/a.txt"},
+      {"//", "/a.txt", "/a.txt"},          {"rel", "sub/x", "rel/sub/x"}, {"/d", "", "/d/"},
   };
-  for (const auto& c : kCases) EXPECT_EQ(JoinPath(c.dir, c.name), c.joined) << c.dir << " + " << c.name;
+  for (const auto& c : kCases)
+    EXPECT_EQ(JoinPath(c.dir, c.name), c.joined) << c.dir << " + " << c.name;
 }
 
 TEST(PathNames, ParentFileNameAndTitle) {

@@ -26,7 +26,8 @@ class RegistryHelpersTest : public testing_support::Sandbox {
 };
 
 TEST_F(RegistryHelpersTest, WriteTextCreatesEveryLevel) {
-  ASSERT_EQ(RegWriteText("\xd6\xd0\xce\xc4", kUser, "Software\\TomeRack\\Reader", "Name"), kRegSuccess);
+  ASSERT_EQ(RegWriteText("\xd6\xd0\xce\xc4", kUser, "Software\\TomeRack\\Reader", "Name"),
+            kRegSuccess);
   for (const char* level : {"Software", "Software\\TomeRack", "Software\\TomeRack\\Reader"}) {
     EXPECT_EQ(platform::RegOpenKey(kUser, level, false), kRegSuccess) << level;
   }

@@ -28,7 +28,11 @@ TEST(SplitStringTest, CutsAtSeparator) {
       {"", ";", true, {}},
       {"a\r\nb\r\n\r\nc", "\r\n", false, {"a", "b", "", "c"}},
       {"a;;;b", ";;", false, {"a", ";b"}},
-      {"a\xD6\xD0" "b", "\xD6\xD0", false, {"a", "b"}},
+      {"a\xD6\xD0"
+       "b",
+       "\xD6\xD0",
+       false,
+       {"a", "b"}},
       {kTrailBackslash + "\\x", "\\", false, {kTrailBackslash, "x"}},
       // 啊啊: the separator's bytes straddle two characters.
       {"\xB0\xA1\xB0\xA1", "\xA1\xB0", false, {"\xB0\xA1\xB0\xA1"}},

@@ -12,7 +12,7 @@ using namespace std::literals;
 
 namespace {
 
-constexpr std::string_view kGbkZhongWen = "\xD6\xD0\xCE\xC4";              // 中文
+constexpr std::string_view kGbkZhongWen = "\xD6\xD0\xCE\xC4";           // 中文
 constexpr std::string_view kUtf8ZhongWen = "\xE4\xB8\xAD\xE6\x96\x87";  // 中文
 
 TEST(AnsiUtf8Test, ConvertsBothWays) {
@@ -25,7 +25,10 @@ TEST(AnsiUtf8Test, ConvertsBothWays) {
       {"plain ASCII", "plain ASCII"},
       {kGbkZhongWen, kUtf8ZhongWen},
       {"\x80", "\xE2\x82\xAC"},  // code page 936 keeps the euro sign at 0x80
-      {"a\xA3\xAC" "b", "a\xEF\xBC\x8C" "b"},  // full-width comma
+      {"a\xA3\xAC"
+       "b",
+       "a\xEF\xBC\x8C"
+       "b"},  // full-width comma
   };
   for (const Case& c : cases) {
     EXPECT_EQ(AnsiToUtf8(c.ansi), c.utf8);
@@ -37,7 +40,10 @@ TEST(AnsiUtf8Test, ConvertsBothWays) {
 
 TEST(AnsiUtf8Test, CharacterOutsideCodePageBecomesOneQuestionMark) {
   std::string ansi;
-  ASSERT_TRUE(Utf8ToAnsi("a\xED\x95\x9C" "b\xF0\x9F\x98\x80", ansi));  // Hangul, emoji
+  ASSERT_TRUE(
+      Utf8ToAnsi("a\xED\x95\x9C"
+                 "b\xF0\x9F\x98\x80",
+                 ansi));  // Hangul, emoji
   EXPECT_EQ(ansi, "a?b?");
 }
 
@@ -107,7 +113,9 @@ TEST(IsUtf8TextTest, FollowsLeadAndContinuationPattern) {
       {"\xE4\xB8", false},  // cut short
       {kUtf8ZhongWen, true},
       {"\xF0\x9F\x98\x80", true},
-      {"\x80" "a", false},  // a continuation byte cannot come first
+      {"\x80"
+       "a",
+       false},  // a continuation byte cannot come first
       {"a\xBF", false},
       {kGbkZhongWen, false},
       {"\xC0\x80", true},  // overlong forms are not rejected
@@ -132,14 +140,22 @@ TEST_F(ReadTextFileAsAnsiTest, DecodesByMarkOrContent) {
     std::string_view expected;
   };
   const Case cases[] = {
-      {"\xFF\xFE" "A\0B\0"sv, "AB"},
+      {"\xFF\xFE"
+       "A\0B\0"sv,
+       "AB"},
       {"\xFE\xFF\0A\0B"sv, "AB"},
       {"\xFF\xFE\x2D\x4E\x87\x65", kGbkZhongWen},
-      {"\xFF\xFE" "A\0\0\0B\0"sv, "A"},  // cut at the first zero unit
-      {"\xFF\xFE" "A\0B"sv, "A"},        // odd last byte ignored
-      {"\xFF\xFE\x5C\xD5", "?"},         // Hangul has no code page 936 form
+      {"\xFF\xFE"
+       "A\0\0\0B\0"sv,
+       "A"},  // cut at the first zero unit
+      {"\xFF\xFE"
+       "A\0B"sv,
+       "A"},                      // odd last byte ignored
+      {"\xFF\xFE\x5C\xD5", "?"},  // Hangul has no code page 936 form
       {"\xFF\xFE", ""},
-      {"\xEF\xBB\xBF" "A", "A"},
+      {"\xEF\xBB\xBF"
+       "A",
+       "A"},
       {"\xEF\xBB\xBF\xE4\xB8\xAD", "\xD6\xD0"},
       {kUtf8ZhongWen, kGbkZhongWen},
       {kGbkZhongWen, kGbkZhongWen},
