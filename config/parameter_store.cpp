@@ -110,6 +110,12 @@ void CopyAllParameters(ParameterMap& copy) {
 bool SelectServer(const std::string& kind, std::string& server) {
   std::string list = GetParameter("serverlist");
   if (list.empty()) return false;
+  platform::SeedRandom(static_cast<uint32_t>(platform::NowSeconds()));
+  return ChooseServer(list, kind, static_cast<uint32_t>(platform::NextRandom()), server);
+}
+
+bool ChooseServer(const std::string& list, const std::string& kind, uint32_t random_number,
+                  std::string& server) {
   std::vector<std::string> entries;
   (void)SplitString(entries, ";", list, true);
   // Each server stands in the draw as many times as its weight. The draw is
@@ -131,8 +137,7 @@ bool SelectServer(const std::string& kind, std::string& server) {
     total += static_cast<uint64_t>(weight);
   }
   if (total == 0) return false;
-  platform::SeedRandom(static_cast<uint32_t>(platform::NowSeconds()));
-  uint64_t pick = static_cast<uint64_t>(platform::NextRandom()) % total;
+  uint64_t pick = random_number % total;
   for (const auto& c : candidates) {
     if (pick < c.weight) {
       server = c.server;

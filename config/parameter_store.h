@@ -44,6 +44,12 @@ void CopyAllParameters(ParameterMap& copy);
 // probability proportional to its weight.
 bool SelectServer(const std::string& kind, std::string& server);
 
+// The draw of SelectServer for a given pseudo-random number: the entries of
+// the kind stand in it as many times as their weight, in list order, and the
+// number modulo the summed weights picks one.
+bool ChooseServer(const std::string& list, const std::string& kind, uint32_t random_number,
+                  std::string& server);
+
 // Replaces the host part of url with a "dat" server; false, url unchanged,
 // when there is none.
 bool ReplaceUrlHost(std::string& url);

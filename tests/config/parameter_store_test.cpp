@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "config/program_paths.h"
 #include "platform/ini_file.h"
 #include "tests/support/program_dir.h"
@@ -31,6 +33,14 @@ TEST_F(ParameterStoreTest, PlaceholdersTakeTheirKindAndStayWithoutOne) {
   }
   SetParameter("UpgradeURL", "http://$SERVER_DATA$/up");
   EXPECT_EQ(GetParameter("UpgradeURL"), "http://data.host/up");
+
+  // One draw fills every occurrence of a placeholder.
+  SetParameter("serverlist", "app#a#x#1#one;app#b#x#1#two");
+  SetParameter("wwwhome", "$SERVER$ $SERVER$");
+  std::string both = GetParameter("wwwhome");
+  size_t blank = both.find(' ');
+  ASSERT_NE(blank, std::string::npos);
+  EXPECT_EQ(both.substr(0, blank), both.substr(blank + 1));
 }
 
 TEST_F(ParameterStoreTest, SelectServerHonoursWeights) {
@@ -44,6 +54,22 @@ TEST_F(ParameterStoreTest, SelectServerHonoursWeights) {
   SetParameter("serverlist", "app###2000000000#big;;app###0#never");
   ASSERT_TRUE(SelectServer("app", server));
   EXPECT_EQ(server, "big");
+}
+
+TEST(ChooseServer, EachServerHoldsAsManyDrawsAsItsWeight) {
+  const std::string list = "app#1#2#1#a;dat#1#2#5#d;app#1#2#3#b;app#1#2#0#z";
+  std::map<std::string, int> counts;
+  for (uint32_t r = 0; r < 400; ++r) {
+    std::string server;
+    ASSERT_TRUE(ChooseServer(list, "app", r, server));
+    ++counts[server];
+  }
+  EXPECT_EQ(counts, (std::map<std::string, int>{{"a", 100}, {"b", 300}}));
+  std::string server;
+  ASSERT_TRUE(ChooseServer(list, "app", 0, server));
+  EXPECT_EQ(server, "a");
+  ASSERT_TRUE(ChooseServer(list, "app", 1, server));
+  EXPECT_EQ(server, "b");
 }
 
 TEST_F(ParameterStoreTest, IniNamesLiveInTheInstanceIniFile) {
