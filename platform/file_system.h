@@ -78,6 +78,7 @@ struct PathInfo {
 
 PathInfo Stat(std::string_view path);  // follows links
 bool PathExists(std::string_view path);
+bool IsSymbolicLink(std::string_view path);  // the path itself, not followed
 bool IsDirectory(std::string_view path);
 
 // Single-directory operations; false with the errno kept on failure.

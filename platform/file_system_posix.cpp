@@ -155,6 +155,11 @@ PathInfo Stat(std::string_view path) {
 bool PathExists(std::string_view path) {
   return Stat(path).exists;
 }
+bool IsSymbolicLink(std::string_view path) {
+  struct stat st;
+  return ::lstat(ToNativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool IsDirectory(std::string_view path) {
   return Stat(path).is_directory;
 }

@@ -47,6 +47,11 @@ void ListDirectoryEntries(NameList& names, const std::string& directory, const s
 }
 
 bool RemoveDirectoryTree(const std::string& directory) {
+  // A link is removed itself; what it points to is not ours to delete.
+  if (platform::IsSymbolicLink(directory)) {
+    platform::RemoveFile(directory);
+    return false;
+  }
   // A directory without write or search permission cannot be emptied.
   platform::MakeWritable(directory);
   std::vector<platform::DirectoryEntry> entries;
@@ -54,11 +59,9 @@ bool RemoveDirectoryTree(const std::string& directory) {
   for (const auto& e : entries) {
     if (IsDotEntry(e.name)) continue;
     std::string path = directory + platform::kPathSeparator + e.name;
-    platform::PathInfo link = platform::Stat(path);
-    if (e.is_directory && link.exists) {
-      // Never descend through a symbolic link: remove the link itself.
-      if (platform::RemoveFile(path)) continue;
-      RemoveDirectoryTree(path);
+    if (e.is_directory) {
+      // A link to a directory goes away itself; it is never followed.
+      if (!platform::RemoveFile(path)) RemoveDirectoryTree(path);
     } else {
       platform::MakeWritable(path);
       platform::RemoveFile(path);

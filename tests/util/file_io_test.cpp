@@ -104,6 +104,12 @@ TEST_F(FileIoTest, RemoveDirectoryTreeRemovesReadOnlyEntries) {
   // A link inside the tree is removed, not followed.
   EXPECT_EQ(ReadFile("outside/keep.txt"), "keep");
   EXPECT_FALSE(RemoveDirectoryTree(Path("book")));
+
+  // Handed a link, it removes the link and leaves the target's files.
+  std::filesystem::create_directory_symlink(dir() + "/outside", Path("book-link"));
+  RemoveDirectoryTree(Path("book-link"));
+  EXPECT_FALSE(std::filesystem::is_symlink(Path("book-link")));
+  EXPECT_EQ(ReadFile("outside/keep.txt"), "keep");
 }
 
 TEST_F(FileIoTest, DiskSpaceOfAPathThatDoesNotExistYet) {
