@@ -130,26 +130,25 @@ bool CBase64Coding::Decode(const uint8_t* text, size_t count, std::vector<uint8_
     // Complete groups but no end marker. White space after the last group
     // counts as an unfinished group, which fails below.
     if (pos == count) return finish(false);
+    int c[4];
+    c[0] = next();
+    if (c[0] < 0) return fail();
+    if (c[0] == '=') return finish(true);
+    // The whole group is read and checked before its "=" signs count, so a
+    // group cut short or holding a stray character fails as a whole.
     uint8_t v[4] = {};
     for (int k = 0; k < 4; ++k) {
-      const int c = next();
-      if (c < 0) return fail();
-      if (c == '=') {
-        // "=" ends the data; a group cut short after two or three characters
-        // still carries one or two bytes.
-        if (k == 2) {
-          out[length++] = static_cast<uint8_t>((v[0] << 2) | (v[1] >> 4));
-        } else if (k == 3) {
-          out[length++] = static_cast<uint8_t>((v[0] << 2) | (v[1] >> 4));
-          out[length++] = static_cast<uint8_t>(((v[1] & 15) << 4) | (v[2] >> 2));
-        }
-        return finish(true);
-      }
-      v[k] = decode_table_[c];
+      if (k > 0) c[k] = next();
+      if (c[k] < 0) return fail();
+      if (c[k] == '=') continue;
+      v[k] = decode_table_[c[k]];
       if (v[k] == kInvalid) return fail();
     }
+    if (c[1] == '=') return finish(true);
     out[length++] = static_cast<uint8_t>((v[0] << 2) | (v[1] >> 4));
+    if (c[2] == '=') return finish(true);
     out[length++] = static_cast<uint8_t>(((v[1] & 15) << 4) | (v[2] >> 2));
+    if (c[3] == '=') return finish(true);
     out[length++] = static_cast<uint8_t>(((v[2] & 3) << 6) | v[3]);
   }
 }

@@ -125,7 +125,11 @@ TEST(Base64Decode, Table) {
       {"=", true, ""},
       {"YWJj=garbage*", true, "abc"},  // nothing after the end marker is looked at
       {"YQ==", true, "a"},
-      {"YQ=", true, "a"},
+      {"YQ=", false, ""},  // a group cut short fails, "=" or not
+      {"Y=", false, ""},
+      {"YQ=*", false, ""},  // the whole group is checked before its "=" counts
+      {"Y=*x", false, ""},
+      {"YQ=A", true, "a"},
       {"YWI=", true, "ab"},
       {"YWJjZ===", true, "abc"},  // "=" as second character: the group adds nothing
       {"YW Jj\r\n=", true, "abc"},
