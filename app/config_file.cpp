@@ -77,10 +77,9 @@ int LoadConfigFile() {
 }
 
 std::string SealConfigText(const std::string& text) {
-  platform::SeedRandom(static_cast<uint32_t>(platform::NowSeconds()));
-  uint32_t r1 = static_cast<uint32_t>(platform::NextRandom());
-  uint32_t r2 = static_cast<uint32_t>(platform::NextRandom());
-  return SealBuffer(text, ConfigKey(), r2, r1, 17);
+  std::vector<int> r = platform::SeedAndDraw(static_cast<uint32_t>(platform::NowSeconds()), 2);
+  return SealBuffer(text, ConfigKey(), static_cast<uint32_t>(r[1]), static_cast<uint32_t>(r[0]),
+                    17);
 }
 
 int SetConfigPara(const std::string& path, const std::string& key, const std::string& value) {

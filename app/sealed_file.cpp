@@ -43,8 +43,9 @@ void KeyWalk(std::string& s, size_t k, unsigned step, size_t body_length, KeyVie
 
 std::string SealBuffer(std::string_view plain, KeyView key, uint32_t s0, uint32_t m, uint32_t a) {
   uint8_t header[kSealHeaderSize];
-  platform::SeedRandom(static_cast<uint32_t>(platform::NowSeconds()));
-  for (auto& b : header) b = static_cast<uint8_t>(platform::NextRandom() & 0xFF);
+  std::vector<int> numbers =
+      platform::SeedAndDraw(static_cast<uint32_t>(platform::NowSeconds()), kSealHeaderSize);
+  for (size_t i = 0; i < kSealHeaderSize; ++i) header[i] = static_cast<uint8_t>(numbers[i] & 0xFF);
   return SealBufferWith(plain, key, s0, m, a, header, platform::TickCountMs());
 }
 

@@ -110,8 +110,8 @@ void CopyAllParameters(ParameterMap& copy) {
 bool SelectServer(const std::string& kind, std::string& server) {
   std::string list = GetParameter("serverlist");
   if (list.empty()) return false;
-  platform::SeedRandom(static_cast<uint32_t>(platform::NowSeconds()));
-  return ChooseServer(list, kind, static_cast<uint32_t>(platform::NextRandom()), server);
+  int number = platform::SeedAndDraw(static_cast<uint32_t>(platform::NowSeconds()), 1)[0];
+  return ChooseServer(list, kind, static_cast<uint32_t>(number), server);
 }
 
 bool ChooseServer(const std::string& list, const std::string& kind, uint32_t random_number,

@@ -1,7 +1,9 @@
 // Time sources and the process-wide pseudo-random generator.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace platform {
 
@@ -16,5 +18,9 @@ int64_t NowSeconds();
 // gives the same numbers, which server choice within one second relies on.
 void SeedRandom(uint32_t seed);
 int NextRandom();
+
+// Seeds and draws count numbers as one step, so that another thread's
+// reseeding cannot slip in between.
+std::vector<int> SeedAndDraw(uint32_t seed, size_t count);
 
 }  // namespace platform

@@ -28,10 +28,26 @@ void SeedRandom(uint32_t seed) {
   random_state = seed;
 }
 
-int NextRandom() {
-  std::lock_guard<std::mutex> guard(random_lock);
+namespace {
+
+int Step() {
   random_state = random_state * 214013u + 2531011u;
   return static_cast<int>((random_state >> 16) & 0x7FFF);
+}
+
+}  // namespace
+
+int NextRandom() {
+  std::lock_guard<std::mutex> guard(random_lock);
+  return Step();
+}
+
+std::vector<int> SeedAndDraw(uint32_t seed, size_t count) {
+  std::vector<int> numbers(count);
+  std::lock_guard<std::mutex> guard(random_lock);
+  random_state = seed;
+  for (auto& n : numbers) n = Step();
+  return numbers;
 }
 
 }  // namespace platform

@@ -93,16 +93,24 @@ bool MakeWritable(std::string_view path);
 bool SetPermissions(std::string_view path, unsigned mode);
 
 struct DirectoryEntry {
-  std::string name;  // GBK
-  bool is_directory = false;
+  std::string name;           // GBK
+  bool is_directory = false;  // a link to a directory counts as one
+  bool is_link = false;
 };
 
 // Entries of one directory in the order the OS delivers them, "." and ".."
-// included, whose names match the pattern ("*" and "?" wildcards, letters
-// compared without case, "*.*" matches every name). False when the
-// directory cannot be read.
+// included, whose names match the pattern ("*" and "?" wildcards, every other
+// character literal, letters compared without case, "*.*" matches every
+// name). False when the directory cannot be read.
 bool ListDirectory(std::string_view directory, std::string_view pattern,
                    std::vector<DirectoryEntry>& entries);
+
+// Deletes everything below directory and the directory itself, giving the
+// owner write permission first where it is missing. Links are removed, never
+// followed; files that cannot be deleted are passed over. Works on the names
+// as the OS has them, so entries whose names are not valid text go too. The
+// result is whether the directory itself was removed.
+bool RemoveTree(std::string_view directory);
 
 // Writes data to a temporary file in the same directory, flushes it to the
 // disk and renames it over path, so readers see either the old or the new

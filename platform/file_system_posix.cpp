@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/file_system.h"
@@ -57,17 +58,24 @@ File::File(std::string_view path, OpenMode mode, Durability durability) {
       break;
   }
   if (durability == Durability::kWriteThrough) flags |= O_DSYNC;
+  // Opening a FIFO would wait for its other end; never block here.
+  flags |= O_NONBLOCK;
   std::string native = ToNativePath(path);
   do {
     fd_ = ::open(native.c_str(), flags, 0666);
   } while (fd_ < 0 && errno == EINTR);
   if (fd_ >= 0) {
-    // Opening a directory for reading succeeds on Linux; a file is meant.
-    struct stat st;
-    if (fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    // Only regular files are files here: opening a directory for reading
+    // succeeds on Linux, and pipes, sockets and devices would block or never
+    // end.
+    struct stat st {};
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+      int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
       ::close(fd_);
       fd_ = -1;
-      errno = EISDIR;
+      errno = err;
+    } else {
+      ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     }
   }
 }
@@ -191,25 +199,77 @@ bool SetPermissions(std::string_view path, unsigned mode) {
   return ::chmod(ToNativePath(path).c_str(), mode) == 0;
 }
 
+namespace {
+
+// The fnmatch pattern of a Windows-style pattern: only "*" and "?" are
+// wildcards there, so brackets and backslashes are matched literally.
+std::string GlobFor(std::string_view pattern) {
+  std::string glob;
+  for (char c : ToNativePath(pattern)) {
+    if (c == '[' || c == ']' || c == '\\') glob.push_back('\\');
+    glob.push_back(c);
+  }
+  return glob;
+}
+
+bool IsDotName(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+bool RemoveNativeTree(const std::string& native) {
+  struct stat st;
+  if (::lstat(native.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) {
+    ::unlink(native.c_str());
+    return false;
+  }
+  // A directory without write or search permission cannot be emptied.
+  ::chmod(native.c_str(), (st.st_mode & 07777) | S_IRWXU);
+  if (DIR* dir = ::opendir(native.c_str())) {
+    std::vector<std::string> subdirectories;
+    while (struct dirent* e = ::readdir(dir)) {
+      if (IsDotName(e->d_name)) continue;
+      std::string child = native + "/" + e->d_name;
+      struct stat cs;
+      if (::lstat(child.c_str(), &cs) == 0 && S_ISDIR(cs.st_mode)) {
+        subdirectories.push_back(std::move(child));
+      } else {
+        ::unlink(child.c_str());
+      }
+    }
+    ::closedir(dir);
+    for (const auto& sub : subdirectories) RemoveNativeTree(sub);
+  }
+  return ::rmdir(native.c_str()) == 0;
+}
+
+}  // namespace
+
+bool RemoveTree(std::string_view directory) {
+  return RemoveNativeTree(ToNativePath(directory));
+}
+
 bool ListDirectory(std::string_view directory, std::string_view pattern,
                    std::vector<DirectoryEntry>& entries) {
   std::string native = ToNativePath(directory.empty() ? std::string_view(".") : directory);
   DIR* dir = ::opendir(native.c_str());
   if (!dir) return false;
   // "*.*" matches names without a dot too, as the Windows enumeration does.
-  std::string glob =
-      (pattern == "*.*" || pattern.empty()) ? std::string("*") : ToNativePath(pattern);
+  std::string glob = (pattern == "*.*" || pattern.empty()) ? std::string("*") : GlobFor(pattern);
   while (struct dirent* e = ::readdir(dir)) {
     if (::fnmatch(glob.c_str(), e->d_name, FNM_CASEFOLD) != 0) continue;
     DirectoryEntry entry;
     entry.name = FromNativePath(e->d_name);
     bool is_dir = e->d_type == DT_DIR;
+    bool is_link = e->d_type == DT_LNK;
     if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
       struct stat st;
       std::string full = native + "/" + e->d_name;
       is_dir = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      if (e->d_type == DT_UNKNOWN) is_link = ::lstat(full.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
     }
     entry.is_directory = is_dir;
+    entry.is_link = is_link;
     entries.push_back(std::move(entry));
   }
   ::closedir(dir);

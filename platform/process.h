@@ -7,7 +7,7 @@
 namespace platform {
 
 // A started process; owned by the caller. Destroying the handle does not end
-// the process, but reaps it if it has already ended.
+// the process; it is reaped when it ends, now or later.
 class ProcessHandle {
  public:
   ProcessHandle() = default;
@@ -32,6 +32,7 @@ class ProcessHandle {
 
  private:
   void Reap(bool block);
+  void Forget();
   int pid_ = 0;
   bool ended_ = false;
   int exit_code_ = -1;

@@ -45,10 +45,26 @@ std::string ParentDirectory(const std::string& native) {
   return slash == 0 ? std::string("/") : native.substr(0, slash);
 }
 
+// A child whose handle goes away while it still runs is waited for on a
+// thread of its own, so that it does not linger as a zombie once it ends.
+void ReapInBackground(pid_t pid) {
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+}
+
 }  // namespace
 
+void ProcessHandle::Forget() {
+  if (!valid() || ended_) return;
+  Reap(false);
+  if (!ended_) ReapInBackground(pid_);
+}
+
 ProcessHandle::~ProcessHandle() {
-  if (valid() && !ended_) Reap(false);
+  Forget();
 }
 
 ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
@@ -60,7 +76,7 @@ ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
 
 ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
   if (this != &other) {
-    if (valid() && !ended_) Reap(false);
+    Forget();
     pid_ = other.pid_;
     ended_ = other.ended_;
     exit_code_ = other.exit_code_;

@@ -22,7 +22,9 @@ void ListLevel(NameList& names, const std::string& directory, const std::string&
   std::vector<platform::DirectoryEntry> all;
   platform::ListDirectory(directory, "*.*", all);
   for (const auto& e : all) {
-    if (!e.is_directory || IsDotEntry(e.name)) continue;
+    // Links are listed but never descended into: one pointing upwards would
+    // make the walk endless.
+    if (!e.is_directory || e.is_link || IsDotEntry(e.name)) continue;
     NameList sub;
     ListLevel(sub, JoinPath(directory, e.name), pattern, recursive, include_directories,
               include_files);
@@ -47,26 +49,5 @@ void ListDirectoryEntries(NameList& names, const std::string& directory, const s
 }
 
 bool RemoveDirectoryTree(const std::string& directory) {
-  // A link is removed itself; what it points to is not ours to delete.
-  if (platform::IsSymbolicLink(directory)) {
-    platform::RemoveFile(directory);
-    return false;
-  }
-  // A directory without write or search permission cannot be emptied.
-  platform::MakeWritable(directory);
-  std::vector<platform::DirectoryEntry> entries;
-  platform::ListDirectory(directory, "*.*", entries);
-  for (const auto& e : entries) {
-    if (IsDotEntry(e.name)) continue;
-    std::string path = directory + platform::kPathSeparator + e.name;
-    if (e.is_directory) {
-      // A link to a directory goes away itself; it is never followed.
-      if (!platform::RemoveFile(path)) RemoveDirectoryTree(path);
-    } else {
-      platform::MakeWritable(path);
-      platform::RemoveFile(path);
-    }
-  }
-  platform::MakeWritable(directory);
-  return platform::RemoveDirectory(directory);
+  return platform::RemoveTree(directory);
 }

@@ -32,7 +32,7 @@ bool CreateParentDirectories(const std::string& path) {
 
 bool CreateDirectoryTree(const std::string& path) {
   CreateParentDirectories(path + kPathSeparator);
-  return platform::IsDirectory(path);
+  return FileExists(path);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& data) {

@@ -19,7 +19,7 @@ bool GetFileSizeOf(const std::string& path, uint64_t& size);
 bool CreateParentDirectories(const std::string& path);
 
 // Creates every directory along path, path itself included; true when the
-// path exists afterwards.
+// path exists afterwards (as a directory or as a file).
 bool CreateDirectoryTree(const std::string& path);
 
 // The whole content of a non-empty file. False, with data cleared, when the

@@ -149,15 +149,15 @@ bool ReadTextFileAsAnsi(std::string_view path, std::string& text) {
   }
 
   // Without a mark, UTF-8 is only a guess: it must be strictly valid (so a
-  // GBK file never loses characters to "?") and must shrink, as Chinese text
-  // does from three UTF-8 bytes to two GBK bytes. Both readings stop at the
-  // first zero byte, so only the bytes before it are compared.
+  // GBK file never loses characters to "?") and must come out shorter than
+  // the file, as Chinese text does from three UTF-8 bytes to two GBK bytes.
+  // Both readings stop at the first zero byte.
   std::string_view up_to_zero(bytes.c_str());
   if (IsUtf8Text(bytes)) {
     std::u16string wide;
     if (platform::Utf8ToUtf16(up_to_zero, wide, platform::Utf8Mode::kStrict)) {
       converted = platform::Utf16ToGbk(wide);
-      if (converted.size() < up_to_zero.size()) {
+      if (converted.size() < n) {
         text = std::move(converted);
         return true;
       }

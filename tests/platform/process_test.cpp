@@ -88,6 +88,27 @@ TEST_F(ProcessTest, RunningProgramIsTerminated) {
   EXPECT_FALSE(platform::ProcessImagePath(sleeper.pid(), image));
 }
 
+// A handle dropped while its program runs, as a reader that is terminated and
+// closed at once, must not leave a zombie behind.
+TEST_F(ProcessTest, DroppedHandlesLeaveNoZombie) {
+  int running_pid = 0;
+  int killed_pid = 0;
+  {
+    ProcessHandle running = StartProcess("/bin/sleep", {"0.2"});
+    ProcessHandle killed = StartProcess("/bin/sleep", {"30"});
+    ASSERT_TRUE(running.valid() && killed.valid());
+    running_pid = running.pid();
+    killed_pid = killed.pid();
+    EXPECT_TRUE(killed.Terminate());
+  }
+  auto gone = [](int pid) {
+    return testing_support::WaitFor(
+        [pid] { return access(("/proc/" + std::to_string(pid)).c_str(), F_OK) != 0; });
+  };
+  EXPECT_TRUE(gone(killed_pid));
+  EXPECT_TRUE(gone(running_pid));
+}
+
 TEST_F(ProcessTest, MovedHandleOwnsTheProcess) {
   ProcessHandle first = StartProcess("/bin/sleep", {"30"});
   ASSERT_TRUE(first.valid());

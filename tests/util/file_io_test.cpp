@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/support/sandbox.h"
@@ -92,6 +93,32 @@ TEST_F(FileIoTest, ListFilesByFlags) {
   EXPECT_TRUE(names.empty());
 }
 
+TEST_F(FileIoTest, ListingNeverDescendsThroughLinks) {
+  WriteFile("d/a.txt", "");
+  WriteFile("d/[1].txt", "");
+  std::filesystem::create_directory_symlink("..", Path("d/up"));
+  std::filesystem::create_directory_symlink("..", Path("d/up2"));
+  NameList names;
+  ListFiles(names, Path("d"), "*.txt", kListDescend);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, NameList({"[1].txt", "a.txt"}));
+  // Brackets are plain characters in a pattern.
+  ListFiles(names, Path("d"), "[1].txt", 0);
+  EXPECT_EQ(names, NameList({"[1].txt"}));
+  ListFiles(names, Path("d"), "*.*", kListDirectoriesOnly | kListDescend);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, NameList({"up", "up2"}));
+}
+
+TEST_F(FileIoTest, SpecialFilesAreNotReadAsFiles) {
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0666), 0);
+  std::string data;
+  EXPECT_FALSE(ReadWholeFile(Path("fifo"), data));  // returns at once
+  uint64_t size = 0;
+  EXPECT_FALSE(GetFileSizeOf(Path("fifo"), size));
+  EXPECT_FALSE(WriteWholeFile("x", 1, Path("fifo")));
+}
+
 TEST_F(FileIoTest, RemoveDirectoryTreeRemovesReadOnlyEntries) {
   WriteFile("book/a.txt", "a");
   WriteFile("book/ro/b.txt", "b");
@@ -110,6 +137,13 @@ TEST_F(FileIoTest, RemoveDirectoryTreeRemovesReadOnlyEntries) {
   RemoveDirectoryTree(Path("book-link"));
   EXPECT_FALSE(std::filesystem::is_symlink(Path("book-link")));
   EXPECT_EQ(ReadFile("outside/keep.txt"), "keep");
+
+  // Names that are not valid text on this system go as well.
+  WriteFile("odd/x", "");
+  WriteFile("odd/bad\xFF\xFEname", "");
+  WriteFile("odd/sub\xC3/f", "");
+  EXPECT_TRUE(RemoveDirectoryTree(Path("odd")));
+  EXPECT_FALSE(Exists("odd"));
 }
 
 TEST_F(FileIoTest, DiskSpaceOfAPathThatDoesNotExistYet) {
