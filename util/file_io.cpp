@@ -45,7 +45,11 @@ bool ReadWholeFile(const std::string& path, std::string& data) {
   size_t got = 0;
   while (got < data.size()) {
     int64_t n = file.Read(data.data() + got, data.size() - got);
-    if (n <= 0) break;
+    if (n < 0) {
+      data.clear();
+      return false;
+    }
+    if (n == 0) break;
     got += static_cast<size_t>(n);
   }
   if (got == 0) {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/codepage.h"
-#include "platform/file_system.h"
+#include "util/file_io.h"
 
 namespace {
 
@@ -36,23 +36,6 @@ std::string Utf16FileToAnsi(const std::string& bytes, bool big_endian) {
 }
 
 // Reads the whole file; false when it cannot be opened, read, or is empty.
-bool ReadFileBytes(std::string_view path, std::string& bytes) {
-  platform::File file(path, platform::OpenMode::kRead);
-  if (!file.IsOpen()) return false;
-  int64_t size = file.Size();
-  if (size <= 0) return false;
-  bytes.resize(static_cast<size_t>(size));
-  size_t filled = 0;
-  while (filled < bytes.size()) {
-    int64_t got = file.Read(bytes.data() + filled, bytes.size() - filled);
-    if (got < 0) return false;
-    if (got == 0) break;  // the file shrank meanwhile
-    filled += static_cast<size_t>(got);
-  }
-  bytes.resize(filled);
-  return filled > 0;
-}
-
 }  // namespace
 
 std::string AnsiToUtf8(std::string_view ansi) {
@@ -129,7 +112,7 @@ bool IsUtf8Text(const char* data, uint64_t length) {
 
 bool ReadTextFileAsAnsi(std::string_view path, std::string& text) {
   std::string bytes;
-  if (!ReadFileBytes(path, bytes)) return false;
+  if (!ReadWholeFile(std::string(path), bytes)) return false;
   const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t n = bytes.size();
 
