@@ -87,10 +87,6 @@ bool RemoveDirectory(std::string_view path);
 bool RemoveFile(std::string_view path);
 // Replaces the target when it exists (rename(2)).
 bool RenamePath(std::string_view from, std::string_view to);
-// Gives the owner write permission again, the counterpart of clearing the
-// read-only attribute.
-bool MakeWritable(std::string_view path);
-bool SetPermissions(std::string_view path, unsigned mode);
 
 struct DirectoryEntry {
   std::string name;           // GBK

@@ -186,19 +186,6 @@ bool RenamePath(std::string_view from, std::string_view to) {
   return ::rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0;
 }
 
-bool MakeWritable(std::string_view path) {
-  std::string native = ToNativePath(path);
-  struct stat st;
-  if (::lstat(native.c_str(), &st) != 0) return false;
-  if (S_ISLNK(st.st_mode)) return true;
-  return ::chmod(native.c_str(), (st.st_mode & 07777) | S_IWUSR |
-                                     (S_ISDIR(st.st_mode) ? S_IXUSR | S_IRUSR : 0)) == 0;
-}
-
-bool SetPermissions(std::string_view path, unsigned mode) {
-  return ::chmod(ToNativePath(path).c_str(), mode) == 0;
-}
-
 namespace {
 
 // The fnmatch pattern of a Windows-style pattern: only "*" and "?" are

@@ -20,8 +20,3 @@ bool ListLogicalDrives(std::vector<std::string>& roots, std::vector<unsigned>& t
   }
   return true;
 }
-
-unsigned GetDriveTypeOf(const std::string& path) {
-  platform::MountPoint mount;
-  return platform::FindMountFor(path, mount) ? mount.drive_type : 0;
-}

@@ -13,6 +13,3 @@ bool GetDiskSpaceMB(uint64_t& total_mb, uint64_t& free_mb, const std::string& pa
 // Appends every mount root to roots and its drive type (5 for optical media)
 // at the same index of types. Always true.
 bool ListLogicalDrives(std::vector<std::string>& roots, std::vector<unsigned>& types);
-
-// The drive type of the file system that holds path (0 when unknown).
-unsigned GetDriveTypeOf(const std::string& path);
