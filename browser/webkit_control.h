@@ -1,0 +1,64 @@
+// The web view of a browser window on WebKitGTK: navigation and its events,
+// window.external over a private URI scheme, page calls and script
+// insertion.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <string>
+#include <vector>
+
+#include "browser/web_browser_control.h"
+
+class WebKitBrowserControl : public WebBrowserControl {
+ public:
+  WebKitBrowserControl();
+  ~WebKitBrowserControl() override;
+  WebKitBrowserControl(const WebKitBrowserControl&) = delete;
+  WebKitBrowserControl& operator=(const WebKitBrowserControl&) = delete;
+
+  GtkWidget* widget() { return GTK_WIDGET(view_); }
+  WebKitWebView* view() { return view_; }
+
+  void SetEvents(WebBrowserEvents* events) override { events_ = events; }
+  void Navigate(const std::string& address, const std::string& target_frame = "") override;
+  void GoBack() override;
+  void GoForward() override;
+  void GoHome() override;
+  void GoSearch() override;
+  void Refresh() override;
+  void Stop() override;
+  std::string LocationURL() const override;
+  bool IsBusy() const override;
+  bool HasDocument() const override;
+  void SetSilent(bool silent) override { silent_ = silent; }
+  void CallPageFunction(const std::string& name, const std::vector<std::string>& arguments,
+                        std::function<void(bool)> done = nullptr) override;
+  void InjectScript(const std::string& selector_name, const std::string& selector_value,
+                    const std::string& script, std::function<void(int)> done = nullptr) override;
+
+  WebBrowserEvents* events() { return events_; }
+  // The key the view swallows (F5, Ctrl+O/P/N), asked of the window.
+  bool FilterKey(unsigned keyval, bool control_down);
+  // Renews the window.external scripts when the trusted pages changed.
+  void RefreshHostScripts();
+  // The control of a view made by this class, or null.
+  static WebKitBrowserControl* FromView(WebKitWebView* view);
+  // Whether the view may talk to the host now (its page is trusted).
+  bool IsTrustedNow(const std::string& frame_origin) const;
+
+ private:
+  static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+  static void OnTitleChanged(GObject* view, GParamSpec*, gpointer self);
+  static void OnMouseTarget(WebKitWebView*, WebKitHitTestResult* hit, guint, gpointer self);
+  static gboolean OnScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer self);
+  static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
+                                gpointer);
+  static GtkWidget* OnCreate(WebKitWebView* view, WebKitNavigationAction* action, gpointer self);
+
+  WebKitWebView* view_ = nullptr;
+  WebBrowserEvents* events_ = nullptr;
+  bool silent_ = false;
+  std::string home_url_;
+  std::string installed_patterns_;
+};

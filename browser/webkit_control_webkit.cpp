@@ -1,0 +1,397 @@
+#include "browser/webkit_control.h"
+
+#include <gdk/gdkkeysyms.h>
+
+#include <cctype>
+#include <cstring>
+#include <memory>
+
+#include "browser/host_bridge.h"
+#include "browser/host_dispatch.h"
+#include "browser/trusted_pages.h"
+#include "config/daily_log.h"
+#include "config/program_paths.h"
+#include "platform/codepage.h"
+#include "util/path_names.h"
+
+namespace {
+
+constexpr const char kControlKey[] = "tomerack-control";
+constexpr unsigned kKeyF5 = 0x74;
+
+const std::string& BridgeToken() {
+  static const std::string token = NewBridgeToken();
+  return token;
+}
+
+void AnswerRequest(WebKitURISchemeRequest* request, int status, const std::string& body,
+                   const char* origin) {
+  GBytes* bytes = g_bytes_new(body.data(), body.size());
+  GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
+  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
+  webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), nullptr);
+  webkit_uri_scheme_response_set_content_type(response, "application/json; charset=utf-8");
+  SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  soup_message_headers_append(headers, "Access-Control-Allow-Origin",
+                              origin != nullptr && *origin != '\0' ? origin : "*");
+  soup_message_headers_append(headers, "Cache-Control", "no-store");
+  webkit_uri_scheme_response_set_http_headers(response, headers);
+  webkit_uri_scheme_request_finish_with_response(request, response);
+  g_object_unref(response);
+  g_object_unref(stream);
+  g_bytes_unref(bytes);
+}
+
+std::string ReadBody(WebKitURISchemeRequest* request) {
+  std::string body;
+  GInputStream* stream = webkit_uri_scheme_request_get_http_body(request);
+  if (stream == nullptr) return body;
+  char buffer[16384];
+  for (;;) {
+    gssize got = g_input_stream_read(stream, buffer, sizeof buffer, nullptr, nullptr);
+    if (got <= 0) break;
+    body.append(buffer, static_cast<size_t>(got));
+  }
+  g_object_unref(stream);
+  return body;
+}
+
+// Every call of window.external arrives here, on the UI thread, while the
+// page waits for the answer.
+void OnBridgeRequest(WebKitURISchemeRequest* request, gpointer) {
+  WebKitWebView* view = webkit_uri_scheme_request_get_web_view(request);
+  WebKitBrowserControl* control = view != nullptr ? WebKitBrowserControl::FromView(view) : nullptr;
+  const char* origin = nullptr;
+  if (SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request)) {
+    origin = soup_message_headers_get_one(headers, "Origin");
+  }
+  const char* method = webkit_uri_scheme_request_get_http_method(request);
+  if (control == nullptr || method == nullptr || std::strcmp(method, "POST") != 0 ||
+      control->events() == nullptr || !control->IsTrustedNow(origin != nullptr ? origin : "")) {
+    AnswerRequest(request, 403, "{\"e\":\"refused\"}", origin);
+    return;
+  }
+  CImpIDispatch* external = control->events()->GetExternal();
+  if (external == nullptr) {
+    AnswerRequest(request, 403, "{\"e\":\"refused\"}", origin);
+    return;
+  }
+  int status = 200;
+  std::string answer = AnswerBridgeRequest(*external, BridgeToken(), ReadBody(request), status);
+  AnswerRequest(request, status, answer, origin);
+}
+
+WebKitWebContext* SharedContext() {
+  static WebKitWebContext* context = nullptr;
+  if (context != nullptr) return context;
+  std::string base = platform::GbkToUtf8(JoinPath(GetSystemDirectoryPath(), "web"));
+  std::string cache = platform::GbkToUtf8(JoinPath(GetTempDirectoryPath(), "webcache"));
+  WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
+      "base-data-directory", base.c_str(), "base-cache-directory", cache.c_str(), nullptr);
+  context = webkit_web_context_new_with_website_data_manager(data);
+  g_object_unref(data);
+  webkit_web_context_register_uri_scheme(context, kHostBridgeScheme, OnBridgeRequest, nullptr, nullptr);
+  WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
+  webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kHostBridgeScheme);
+  webkit_security_manager_register_uri_scheme_as_secure(security, kHostBridgeScheme);
+  return context;
+}
+
+WebKitUserContentManager* SharedContentManager() {
+  static WebKitUserContentManager* manager = webkit_user_content_manager_new();
+  return manager;
+}
+
+WebKitSettings* SharedSettings() {
+  static WebKitSettings* settings = nullptr;
+  if (settings == nullptr) {
+    settings = webkit_settings_new();
+    webkit_settings_set_enable_javascript(settings, TRUE);
+    webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
+    webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+    // No hardware-acceleration policy is forced: with compositing switched off,
+    // pages under Xvfb were sometimes never painted.
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+  }
+  return settings;
+}
+
+std::string ToGbk(const char* utf8) { return utf8 != nullptr ? platform::Utf8ToGbk(utf8) : std::string(); }
+
+// Builds "var f = window[n]; ... f(a0, a1, ...)" for the argument count; the
+// values travel separately, never inside the script text.
+std::string CallBody(size_t count) {
+  std::string list;
+  for (size_t i = 0; i < count; ++i) {
+    if (i) list += ", ";
+    list += "a" + std::to_string(i);
+  }
+  return "var f = window[n]; if (typeof f !== 'function') throw new Error('no page function ' + n);"
+         " f(" + list + "); return true;";
+}
+
+constexpr const char kInjectBody[] = R"JS(
+function insert(doc) {
+  if (!doc) return 2;
+  if (!doc.createElement) return 3;
+  var all = doc.getElementsByTagName ? doc.getElementsByTagName('*') : null;
+  if (!all) return 4;
+  if (selector === 'tag') {
+    var wanted = String(value).toLowerCase();
+    for (var i = 0; i < all.length; i++) {
+      var tag = String(all[i].tagName || '').replace(/^[\r\n\t ]+|[\r\n\t ]+$/g, '');
+      if (tag.toLowerCase() !== wanted) continue;
+      try {
+        var element = doc.createElement('script');
+        element.innerHTML = script;
+        element.setAttribute('type', 'text/javascript');
+        all[i].appendChild(element);
+        return 0;
+      } catch (e) {}
+      break;
+    }
+  }
+  var result = 7;
+  var frames = doc.defaultView ? doc.defaultView.frames : null;
+  for (var j = 0; frames && j < frames.length; j++) {
+    var inner = null;
+    try { inner = frames[j].document; } catch (e) { continue; }
+    result = insert(inner);
+    if (result === 0) return 0;
+  }
+  return result;
+}
+return insert(document);
+)JS";
+
+}  // namespace
+
+WebKitBrowserControl::WebKitBrowserControl() {
+  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedContext(),
+                                       "user-content-manager", SharedContentManager(), "settings",
+                                       SharedSettings(), nullptr));
+  g_object_ref_sink(view_);
+  g_object_set_data(G_OBJECT(view_), kControlKey, this);
+  RefreshHostScripts();
+  g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
+  g_signal_connect(view_, "notify::title", G_CALLBACK(OnTitleChanged), this);
+  g_signal_connect(view_, "mouse-target-changed", G_CALLBACK(OnMouseTarget), this);
+  g_signal_connect(view_, "script-dialog", G_CALLBACK(OnScriptDialog), this);
+  g_signal_connect(view_, "context-menu", G_CALLBACK(OnContextMenu), this);
+  g_signal_connect(view_, "create", G_CALLBACK(OnCreate), this);
+}
+
+WebKitBrowserControl::~WebKitBrowserControl() {
+  g_signal_handlers_disconnect_by_data(view_, this);
+  g_object_set_data(G_OBJECT(view_), kControlKey, nullptr);
+  g_object_unref(view_);
+}
+
+WebKitBrowserControl* WebKitBrowserControl::FromView(WebKitWebView* view) {
+  return static_cast<WebKitBrowserControl*>(g_object_get_data(G_OBJECT(view), kControlKey));
+}
+
+bool WebKitBrowserControl::IsTrustedNow(const std::string& frame_origin) const {
+  TrustedPages trusted = CurrentTrustedPages();
+  const char* uri = webkit_web_view_get_uri(view_);
+  if (uri == nullptr || !trusted.IsTrusted(uri)) return false;
+  // A frame of another site inside a trusted page is a stranger too. Local
+  // files send the origin "null".
+  if (frame_origin.empty() || frame_origin == "null") return true;
+  return trusted.IsTrusted(frame_origin + "/");
+}
+
+void WebKitBrowserControl::RefreshHostScripts() {
+  std::vector<std::string> patterns = CurrentTrustedPages().Patterns();
+  std::string joined;
+  for (const std::string& pattern : patterns) joined += pattern + "\n";
+  if (joined == installed_patterns_) return;
+  installed_patterns_ = joined;
+
+  std::vector<const char*> list;
+  for (const std::string& pattern : patterns) list.push_back(pattern.c_str());
+  list.push_back(nullptr);
+  WebKitUserContentManager* manager = SharedContentManager();
+  webkit_user_content_manager_remove_all_scripts(manager);
+  std::string bridge = BuildBridgeScript(BridgeToken());
+  WebKitUserScript* trusted = webkit_user_script_new(
+      bridge.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+      list.data(), nullptr);
+  WebKitUserScript* others = webkit_user_script_new(
+      BuildNoExternalScript().c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, list.data());
+  webkit_user_content_manager_add_script(manager, trusted);
+  webkit_user_content_manager_add_script(manager, others);
+  webkit_user_script_unref(trusted);
+  webkit_user_script_unref(others);
+}
+
+void WebKitBrowserControl::Navigate(const std::string& address, const std::string& target_frame) {
+  std::string url = AddressToUrl(platform::GbkToUtf8(address));
+  if (target_frame == "_blank") {
+    if (events_ == nullptr || !events_->OnNewWindow(platform::Utf8ToGbk(url))) {
+      webkit_web_view_load_uri(view_, url.c_str());
+    }
+    return;
+  }
+  RefreshHostScripts();
+  if (home_url_.empty()) home_url_ = url;
+  if (target_frame.empty()) {
+    webkit_web_view_load_uri(view_, url.c_str());
+    return;
+  }
+  GVariantDict dict;
+  g_variant_dict_init(&dict, nullptr);
+  g_variant_dict_insert(&dict, "u", "s", url.c_str());
+  g_variant_dict_insert(&dict, "t", "s", platform::GbkToUtf8(target_frame).c_str());
+  webkit_web_view_call_async_javascript_function(
+      view_, "var w = window.frames[t]; if (w) { w.location.href = u; } else { window.open(u, t); }",
+      -1, g_variant_dict_end(&dict), nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+void WebKitBrowserControl::GoBack() { webkit_web_view_go_back(view_); }
+void WebKitBrowserControl::GoForward() { webkit_web_view_go_forward(view_); }
+void WebKitBrowserControl::GoHome() {
+  if (!home_url_.empty()) webkit_web_view_load_uri(view_, home_url_.c_str());
+}
+void WebKitBrowserControl::GoSearch() {}
+void WebKitBrowserControl::Refresh() { webkit_web_view_reload(view_); }
+void WebKitBrowserControl::Stop() { webkit_web_view_stop_loading(view_); }
+
+std::string WebKitBrowserControl::LocationURL() const { return ToGbk(webkit_web_view_get_uri(view_)); }
+bool WebKitBrowserControl::IsBusy() const { return webkit_web_view_is_loading(view_); }
+bool WebKitBrowserControl::HasDocument() const { return webkit_web_view_get_uri(view_) != nullptr; }
+
+namespace {
+
+struct CallState {
+  std::function<void(bool)> done_call;
+  std::function<void(int)> done_inject;
+};
+
+void OnCallFinished(GObject* view, GAsyncResult* result, gpointer data) {
+  std::unique_ptr<CallState> state(static_cast<CallState*>(data));
+  GError* error = nullptr;
+  JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(view), result, &error);
+  bool ok = value != nullptr;
+  int code = kInjectNotInserted;
+  if (value != nullptr) {
+    if (jsc_value_is_number(value)) code = jsc_value_to_int32(value);
+    g_object_unref(value);
+  }
+  if (error != nullptr) g_error_free(error);
+  if (state->done_call) state->done_call(ok);
+  if (state->done_inject) state->done_inject(ok ? code : kInjectNoDocument);
+}
+
+}  // namespace
+
+void WebKitBrowserControl::CallPageFunction(const std::string& name, const std::vector<std::string>& arguments,
+                                            std::function<void(bool)> done) {
+  if (!HasDocument()) {
+    if (done) done(false);
+    return;
+  }
+  GVariantDict dict;
+  g_variant_dict_init(&dict, nullptr);
+  g_variant_dict_insert(&dict, "n", "s", platform::GbkToUtf8(name).c_str());
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    g_variant_dict_insert(&dict, ("a" + std::to_string(i)).c_str(), "s",
+                          platform::GbkToUtf8(arguments[i]).c_str());
+  }
+  std::string body = CallBody(arguments.size());
+  auto* state = new CallState{std::move(done), nullptr};
+  webkit_web_view_call_async_javascript_function(view_, body.c_str(), -1, g_variant_dict_end(&dict), nullptr,
+                                                 nullptr, nullptr, OnCallFinished, state);
+}
+
+void WebKitBrowserControl::InjectScript(const std::string& selector_name, const std::string& selector_value,
+                                        const std::string& script, std::function<void(int)> done) {
+  if (!HasDocument()) {
+    if (done) done(kInjectNoDocument);
+    return;
+  }
+  GVariantDict dict;
+  g_variant_dict_init(&dict, nullptr);
+  g_variant_dict_insert(&dict, "selector", "s", platform::GbkToUtf8(selector_name).c_str());
+  g_variant_dict_insert(&dict, "value", "s", platform::GbkToUtf8(selector_value).c_str());
+  g_variant_dict_insert(&dict, "script", "s", platform::GbkToUtf8(script).c_str());
+  auto* state = new CallState{nullptr, std::move(done)};
+  webkit_web_view_call_async_javascript_function(view_, kInjectBody, -1, g_variant_dict_end(&dict), nullptr,
+                                                 nullptr, nullptr, OnCallFinished, state);
+}
+
+bool WebKitBrowserControl::FilterKey(unsigned keyval, bool control_down) {
+  if (events_ == nullptr) return false;
+  unsigned key = 0;
+  if (keyval == GDK_KEY_F5) {
+    key = kKeyF5;
+  } else if (keyval < 0x80 && std::isalpha(static_cast<int>(keyval))) {
+    key = static_cast<unsigned>(std::toupper(static_cast<int>(keyval)));
+  } else {
+    return false;
+  }
+  return events_->OnKeyDown(key, control_down);
+}
+
+void WebKitBrowserControl::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
+  auto* control = static_cast<WebKitBrowserControl*>(self);
+  WebBrowserEvents* events = control->events_;
+  if (events == nullptr) return;
+  std::string uri = ToGbk(webkit_web_view_get_uri(view));
+  switch (event) {
+    case WEBKIT_LOAD_STARTED:
+      control->RefreshHostScripts();
+      events->OnDownloadBegin();
+      break;
+    case WEBKIT_LOAD_COMMITTED:
+      events->OnNavigateComplete(uri);
+      break;
+    case WEBKIT_LOAD_FINISHED:
+      events->OnDocumentComplete(uri);
+      events->OnDownloadComplete();
+      break;
+    default:
+      break;
+  }
+}
+
+void WebKitBrowserControl::OnTitleChanged(GObject* view, GParamSpec*, gpointer self) {
+  auto* control = static_cast<WebKitBrowserControl*>(self);
+  if (control->events_ == nullptr) return;
+  const char* title = webkit_web_view_get_title(WEBKIT_WEB_VIEW(view));
+  if (title != nullptr && *title != '\0') control->events_->OnTitleChange(ToGbk(title));
+}
+
+void WebKitBrowserControl::OnMouseTarget(WebKitWebView*, WebKitHitTestResult* hit, guint, gpointer self) {
+  auto* control = static_cast<WebKitBrowserControl*>(self);
+  if (control->events_ == nullptr) return;
+  const char* link = webkit_hit_test_result_context_is_link(hit) ? webkit_hit_test_result_get_link_uri(hit) : nullptr;
+  control->events_->OnStatusTextChange(ToGbk(link));
+}
+
+gboolean WebKitBrowserControl::OnScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer self) {
+  auto* control = static_cast<WebKitBrowserControl*>(self);
+  if (webkit_script_dialog_get_dialog_type(dialog) != WEBKIT_SCRIPT_DIALOG_ALERT) return FALSE;
+  if (control->events_ != nullptr) {
+    const char* title = webkit_web_view_get_title(view);
+    std::string caption = title != nullptr && *title != '\0' ? ToGbk(title) : control->LocationURL();
+    control->events_->OnScriptAlert(ToGbk(webkit_script_dialog_get_message(dialog)), caption);
+  }
+  return TRUE;  // the page never gets WebKit's own dialog
+}
+
+gboolean WebKitBrowserControl::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
+                                             gpointer) {
+  return TRUE;
+}
+
+GtkWidget* WebKitBrowserControl::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
+  auto* control = static_cast<WebKitBrowserControl*>(self);
+  WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+  const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
+  if (uri != nullptr && control->events_ != nullptr && !control->events_->OnNewWindow(ToGbk(uri))) {
+    webkit_web_view_load_uri(control->view_, uri);
+  }
+  return nullptr;
+}
