@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "books/book_collection.h"
 #include "books/book_results.h"
 #include "tests/support/program_dir.h"
@@ -108,6 +111,35 @@ TEST_F(StatusReportTest, BookStatusArray) {
             "{\"Type\":\"bookStatus\",\"bsid\":\"b2\",\"bookID\":\"g2\",\"bookStatus\":\"0\","
             "\"newVersion\":\"0\",\"Desc\":\"\"}]");
   EXPECT_EQ(BuildBookStatusArray(collection_, "unknown", "bookStatus", text), kBookRefused);
+}
+
+}  // namespace
+
+namespace {
+
+// Reports run on the page's thread while workers change records and the
+// map; every value read must be whole (the thread sanitizer checks the rest).
+TEST_F(StatusReportTest, ReportsWhileAWorkerChangesTheRecords) {
+  Catalogue({{"b1", "g1"}, {"b2", "g2"}});
+  Record("g1", 2, 1000, 0);
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    for (uint32_t i = 0; i <= 1000; ++i) {
+      if (RecordPtr r = collection_.FindRecord("g1"))
+        r->Update([i](BookFields& f) { f.downloading_downloadedSize = i; });
+      if (i % 100 == 0) Record("g2", 16, 1, 1, i % 200 == 0);
+    }
+    done = true;
+  });
+  size_t reports = 0;
+  while (!done || reports == 0) {
+    std::string report = BuildStatusReport(collection_);
+    EXPECT_NE(report.find("\"Rows\":\"2\""), std::string::npos);
+    ++reports;
+  }
+  worker.join();
+  EXPECT_NE(BuildStatusReport(collection_).find("\"b1\",\"100\",\"正在下载:100%\""),
+            std::string::npos);
 }
 
 }  // namespace
