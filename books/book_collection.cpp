@@ -1,0 +1,276 @@
+#include "books/book_collection.h"
+
+#include "app/sealed_file.h"
+#include "books/book_paths.h"
+#include "books/book_results.h"
+#include "config/daily_log.h"
+#include "platform/file_system.h"
+#include "util/directory_tree.h"
+#include "util/drive_helpers.h"
+#include "util/file_io.h"
+#include "util/json_tree.h"
+#include "util/path_names.h"
+
+namespace {
+
+std::atomic<bool> application_exiting{false};
+std::atomic<BookCollection*> current_collection{nullptr};
+
+std::string WithoutTrailingSlashes(std::string text) {
+  while (!text.empty() && text.back() == '/') text.pop_back();
+  return text;
+}
+
+bool SystemFreeSpace(const std::string& path, uint64_t& free_mb) {
+  uint64_t total_mb = 0;
+  return GetDiskSpaceMB(total_mb, free_mb, path);
+}
+
+}  // namespace
+
+bool IsApplicationExiting() {
+  return application_exiting.load();
+}
+
+void SetApplicationExiting(bool exiting) {
+  application_exiting.store(exiting);
+}
+
+BookCollection::BookCollection()
+    : program_directory_(GetProgramDirectory()), free_space_(SystemFreeSpace) {
+  current_collection.store(this);
+}
+
+BookCollection::~BookCollection() {
+  BookCollection* self = this;
+  current_collection.compare_exchange_strong(self, nullptr);
+  ClearRecords();
+}
+
+BookCollection* BookCollection::Instance() {
+  return current_collection.load();
+}
+
+void BookCollection::SetOwner(OwnerPoster poster) {
+  std::lock_guard<std::mutex> guard(owner_lock_);
+  owner_ = std::move(poster);
+}
+
+void BookCollection::PostToOwner(OwnerRequest request) const {
+  OwnerPoster poster;
+  {
+    std::lock_guard<std::mutex> guard(owner_lock_);
+    poster = owner_;
+  }
+  if (poster) poster(request);
+}
+
+void BookCollection::SetAddresses(const std::string& catalogue_url, const std::string& data_root,
+                                  const std::string& app_root) {
+  std::lock_guard<std::mutex> guard(address_lock_);
+  catalogue_url_ = catalogue_url;
+  data_root_ = WithoutTrailingSlashes(data_root);
+  app_root_ = WithoutTrailingSlashes(app_root);
+}
+
+std::string BookCollection::CatalogueUrl() const {
+  std::lock_guard<std::mutex> guard(address_lock_);
+  return catalogue_url_;
+}
+
+std::string BookCollection::DataServerRoot() const {
+  std::lock_guard<std::mutex> guard(address_lock_);
+  return data_root_;
+}
+
+std::string BookCollection::ApplicationRoot() const {
+  std::lock_guard<std::mutex> guard(address_lock_);
+  return app_root_;
+}
+
+void BookCollection::SetUser(const std::string& uid, const std::string& sessionid,
+                             const std::string& username, const std::string& password) {
+  std::lock_guard<std::mutex> guard(user_lock_);
+  user_ = UserInfo{uid, sessionid, username, password};
+}
+
+UserInfo BookCollection::User() const {
+  std::lock_guard<std::mutex> guard(user_lock_);
+  return user_;
+}
+
+void BookCollection::ShowCollectionMessage(const std::string& text, uint32_t auto_close_ms) {
+  {
+    std::lock_guard<std::mutex> guard(message_lock_);
+    message_ = CollectionMessage{text, auto_close_ms};
+  }
+  PostToOwner(OwnerRequest::kShowMessageBox);
+}
+
+CollectionMessage BookCollection::Message() const {
+  std::lock_guard<std::mutex> guard(message_lock_);
+  return message_;
+}
+
+RecordPtr BookCollection::FindRecord(const std::string& book_id) const {
+  std::lock_guard<std::mutex> guard(records_lock_);
+  auto it = records_.find(book_id);
+  return it == records_.end() ? nullptr : it->second;
+}
+
+RecordPtr BookCollection::PutRecord(const std::string& book_id, RecordPtr record) {
+  RecordPtr replaced;
+  {
+    std::lock_guard<std::mutex> guard(records_lock_);
+    RecordPtr& slot = records_[book_id];
+    if (slot != record) replaced = std::exchange(slot, record);
+  }
+  // The old record goes outside the lock: its destruction may wait for its
+  // worker.
+  replaced.reset();
+  return record;
+}
+
+bool BookCollection::RemoveRecord(const std::string& book_id) {
+  RecordPtr removed;
+  {
+    std::lock_guard<std::mutex> guard(records_lock_);
+    auto it = records_.find(book_id);
+    if (it == records_.end()) return false;
+    removed = std::move(it->second);
+    records_.erase(it);
+  }
+  return true;
+}
+
+void BookCollection::ClearRecords() {
+  std::map<std::string, RecordPtr> old;
+  {
+    std::lock_guard<std::mutex> guard(records_lock_);
+    old.swap(records_);
+  }
+}
+
+std::vector<RecordPtr> BookCollection::AllRecords() const {
+  std::lock_guard<std::mutex> guard(records_lock_);
+  std::vector<RecordPtr> all;
+  all.reserve(records_.size());
+  for (const auto& [key, record] : records_) all.push_back(record);
+  return all;
+}
+
+bool BookCollection::FindPackageList(const std::string& gid, PackageList& list) const {
+  std::lock_guard<std::mutex> guard(package_lists_lock_);
+  auto it = package_lists_.find(gid);
+  if (it == package_lists_.end()) return false;
+  list = it->second;
+  return true;
+}
+
+void BookCollection::PutPackageList(const PackageList& list) {
+  std::lock_guard<std::mutex> guard(package_lists_lock_);
+  package_lists_[list.gid] = list;
+}
+
+void BookCollection::ClearPackageLists() {
+  std::lock_guard<std::mutex> guard(package_lists_lock_);
+  package_lists_.clear();
+}
+
+size_t BookCollection::PackageListCount() const {
+  std::lock_guard<std::mutex> guard(package_lists_lock_);
+  return package_lists_.size();
+}
+
+void BookCollection::SetFreeSpaceQuery(FreeSpaceQuery query) {
+  std::lock_guard<std::mutex> guard(owner_lock_);
+  free_space_ = query ? std::move(query) : FreeSpaceQuery(SystemFreeSpace);
+}
+
+bool BookCollection::FreeSpaceMB(const std::string& path, uint64_t& free_mb) const {
+  FreeSpaceQuery query;
+  {
+    std::lock_guard<std::mutex> guard(owner_lock_);
+    query = free_space_;
+  }
+  free_mb = 0;
+  return query(path, free_mb);
+}
+
+void BookCollection::SetRecoveryStarter(std::function<void(const RecordPtr&)> starter) {
+  std::lock_guard<std::mutex> guard(owner_lock_);
+  recovery_starter_ = std::move(starter);
+}
+
+void BookCollection::StartRecovery(const RecordPtr& record) const {
+  std::function<void(const RecordPtr&)> starter;
+  {
+    std::lock_guard<std::mutex> guard(owner_lock_);
+    starter = recovery_starter_;
+  }
+  if (starter) starter(record);
+}
+
+int SaveRecord(const BookRecord& record) {
+  std::string json = RecordToJson(record.Fields());
+  if (json.empty()) return kBookRefused;
+  std::string path = RecordPath(record.BookId());
+  CreateParentDirectories(path);
+  return WriteSealedFile(json, path) == kSealOk ? kBookOk : kBookWriteFailed;
+}
+
+int LoadRecordFile(BookRecord& record, const std::string& path) {
+  std::string text;
+  if (ReadSealedFile(path, kRecordOuterByte, text) != kSealOk) return kBookReadFailed;
+  JsonPtr json = ParseJson(text);
+  if (!json) return kBookOk;
+  record.Update([&](BookFields& fields) { ApplyRecordJson(json.get(), fields); });
+  return kBookOk;
+}
+
+void LoadAllRecords(BookCollection& collection) {
+  std::string directory = JoinPath(collection.program_directory(), "data/bookinf");
+  NameList names;
+  ListDirectoryEntries(names, directory, "*.inf", false, kIncludeFiles);
+  for (const std::string& name : names) {
+    std::string path = JoinPath(directory, name);
+    auto record = std::make_shared<BookRecord>(&collection);
+    int result = LoadRecordFile(*record, path);
+    std::string book_id = record->BookId();
+    if (result != kBookOk || book_id.empty()) {
+      WriteLogLine("ERR load book:" + path);
+      // Fails, leaving the file where it is, when an older ".err" exists.
+      if (!FileExists(DamagedRecordPath(path))) platform::RenamePath(path, DamagedRecordPath(path));
+      continue;
+    }
+    collection.PutRecord(book_id, record);
+    if (record->Status() & (kBookDownloading | kBookDownloaded)) collection.StartRecovery(record);
+  }
+}
+
+void LoadAllPackageLists(BookCollection& collection) {
+  std::string directory = JoinPath(collection.program_directory(), "data/bookinf");
+  NameList names;
+  ListDirectoryEntries(names, directory, "*.lst", false, kIncludeFiles);
+  for (const std::string& name : names) {
+    std::string key = GetFileTitleWithoutExtension(JoinPath(directory, name));
+    std::string text;
+    if (ReadSealedFile(PackageListPath(key), kRecordOuterByte, text) != kSealOk) continue;
+    PackageList list;
+    ParsePackageList(list, text, key);
+    collection.PutPackageList(list);
+  }
+}
+
+std::string PackagePathOf(const BookFields& fields) {
+  std::string base = fields.bookInstallDir.empty() ? GetProgramDirectory() : fields.bookInstallDir;
+  return PackagePath(fields.bookURL, fields.bookID, base);
+}
+
+std::string InstallDirectoryOf(const BookRecord& record) {
+  return InstallDirPath(PackagePathOf(record.Fields()));
+}
+
+std::string ReaderPathOf(const BookRecord& record) {
+  return JoinPath(InstallDirectoryOf(record), record.Fields().bookReader);
+}

@@ -1,0 +1,43 @@
+// Where the book files live, below the program directory P:
+//   P/data/bookinf/<bookID>.inf   record files (".err" appended when damaged)
+//   P/data/bookinf/<gid>.lst      package lists
+//   P/data/user/<uid>/bs.dat      the catalogue cache
+//   P/data/<uid>/bs.dat, bsd.dat  files of an older client
+//   <base>/data/books/...         packages and install directories
+// Paths from outside (book and image paths of the catalogue) may use "/" or
+// "\"; both become "/".
+#pragma once
+
+#include <string>
+
+std::string RecordPath(const std::string& book_id);
+// The record path with ".err" appended.
+std::string DamagedRecordPath(const std::string& record_path);
+std::string PackageListPath(const std::string& gid);
+std::string CataloguePath(const std::string& uid);
+std::string LegacyCataloguePath(const std::string& uid);
+std::string LegacyBookListPath(const std::string& uid);
+
+// The local package file of a book: the directory part of book_url below
+// base/data/books, and the file name book_id + ".zip". The parent
+// directories are created. Components "." and ".." of book_url and book_id
+// are dropped, so the result always lies below base/data/books.
+std::string PackagePath(const std::string& book_url, const std::string& book_id,
+                        const std::string& base);
+// The package path without its ".zip" ending (unchanged without one).
+std::string InstallDirPath(const std::string& package_path);
+
+// The package's address on the data server: book_url (absolute) or
+// root/book_url, its file name replaced by package_id + ".zip".
+std::string PackageUrl(const std::string& book_url, const std::string& package_id,
+                       const std::string& root);
+std::string DigestUrl(const std::string& book_url, const std::string& package_id,
+                      const std::string& root);
+
+// The local copy of a cover image: image_url joined to base, "." and ".."
+// components dropped.
+std::string CoverImagePath(const std::string& image_url, const std::string& base);
+
+// True when a lower-case text holds an absolute web address. Both schemes
+// count: service addresses may use either.
+bool HasWebScheme(const std::string& lower_text);

@@ -1,0 +1,105 @@
+// The book record: what the collection knows about one book, persisted as
+// one sealed record file per book.
+#pragma once
+
+#include <cJSON.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class BookCollection;
+
+// Bits of bookStatus.
+inline constexpr uint32_t kBookDownloading = 2;
+inline constexpr uint32_t kBookReserved = 4;  // cleared when a download starts; nothing sets it
+inline constexpr uint32_t kBookDownloaded = 8;
+inline constexpr uint32_t kBookInstalled = 16;
+
+// The persisted fields, named as in the record file, in file order. The
+// three sizes and the status are 32-bit: sizes above 2^31 stay positive.
+struct BookFields {
+  std::string gid;
+  std::string bookID;
+  uint32_t bookStatus = 0;
+  uint32_t bookSize = 0;
+  std::string imageURL;
+  std::string bookTitle;
+  std::string bookURL;
+  std::string bookMD5;
+  std::string bookReader;
+  std::string bookInstallDir;
+  std::string IID;
+  std::string version;
+  std::string editionName;
+  std::string editionTime;
+  std::string editionDesc;
+  std::string bookPackageID;
+  std::string downloading_bookMD5;
+  uint32_t downloading_bookSize = 0;
+  uint32_t downloading_downloadedSize = 0;
+  std::string downloading_bookPackageID;
+  std::string last_bookPackageID;
+  std::string last_bookMD5;
+};
+
+inline constexpr int kRecordFieldCount = 22;
+
+// The record file's JSON text: 22 string members in order, formatted.
+// Empty when the JSON library fails.
+std::string RecordToJson(const BookFields& fields);
+// Takes every member present (strings, or numbers for the integers); an
+// absent member leaves its field as it is. Integers that are not numbers
+// read as 0.
+void ApplyRecordJson(const cJSON* object, BookFields& fields);
+
+// One book. Every field is guarded by the record's own lock, which is held
+// only while fields are copied or changed, never while calling out.
+class BookRecord {
+ public:
+  explicit BookRecord(BookCollection* owner = nullptr) : collection_(owner) {}
+  BookRecord(const BookRecord&) = delete;
+  BookRecord& operator=(const BookRecord&) = delete;
+
+  BookCollection* collection() const { return collection_; }
+
+  BookFields Fields() const;
+  void SetFields(const BookFields& fields);
+  // Runs change on the fields under the lock and returns its result.
+  template <typename Change>
+  auto Update(Change&& change) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return change(fields_);
+  }
+
+  uint32_t Status() const;
+  void SetStatusBits(uint32_t bits);
+  void ClearStatusBits(uint32_t bits);
+
+  std::string BookId() const;
+  std::string LastPackageId() const;
+  std::string LastMD5() const;
+
+  // The message of the last operation on this book, and its error counter.
+  std::string Message() const;
+  void SetMessage(const std::string& text);
+  int ErrorCount() const;
+  // Adds one and returns the new count.
+  int IncrementErrorCount();
+  void ResetErrorCount();
+
+  // Copies every persisted field, the message and the error counter of
+  // source, under source's lock.
+  void CopyFrom(const BookRecord& source);
+
+ private:
+  mutable std::mutex lock_;
+  BookFields fields_;
+  std::string message_;
+  int error_count_ = 0;
+  BookCollection* collection_;
+};
+
+// False when the installed package is the newest (identifiers and digests
+// equal, with case).
+bool IsUpgradeAvailable(const BookRecord& record);

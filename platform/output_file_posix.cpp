@@ -1,0 +1,196 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/output_file.h"
+
+namespace platform {
+
+namespace {
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() { Reset(-1); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  void Reset(int fd) {
+    if (fd_ >= 0) {
+      int saved = errno;
+      ::close(fd_);
+      errno = saved;
+    }
+    fd_ = fd;
+  }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+std::vector<std::string> Components(std::string_view relative_native) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= relative_native.size()) {
+    size_t end = relative_native.find('/', start);
+    if (end == std::string_view::npos) end = relative_native.size();
+    if (end > start) parts.emplace_back(relative_native.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+bool IsDotComponent(const std::string& part) {
+  return part == "." || part == "..";
+}
+
+// Opens the root, then walks (and creates) the first count components as
+// directories without following links. The descriptor of the last one, or
+// -1 with errno set.
+int OpenDirectoryChain(std::string_view root, const std::vector<std::string>& parts, size_t count) {
+  Descriptor dir(::open(ToNativePath(root).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) return -1;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string& part = parts[i];
+    if (IsDotComponent(part)) {
+      errno = EINVAL;
+      return -1;
+    }
+    if (::mkdirat(dir.get(), part.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+    int next = ::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) return -1;
+    dir.Reset(next);
+  }
+  return dir.Release();
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+  Close();
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool OutputFile::Write(const void* data, size_t count) {
+  if (fd_ < 0) return false;
+  const char* p = static_cast<const char*>(data);
+  while (count > 0) {
+    ssize_t n = ::write(fd_, p, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool OutputFile::SetModifiedTime(int64_t unix_seconds) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_NOW;
+  times[1].tv_sec = static_cast<time_t>(unix_seconds);
+  times[1].tv_nsec = 0;
+  return fd_ >= 0 && ::futimens(fd_, times) == 0;
+}
+
+bool OutputFile::SetMode(unsigned mode) {
+  return fd_ >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode & 07777)) == 0;
+}
+
+bool OutputFile::Close() {
+  if (fd_ < 0) return true;
+  int rc = ::close(fd_);
+  fd_ = -1;
+  return rc == 0;
+}
+
+OutputFile CreateFileBelow(std::string_view root, std::string_view relative) {
+  OutputFile file;
+  std::vector<std::string> parts = Components(ToNativePath(relative));
+  if (parts.empty() || IsDotComponent(parts.back())) {
+    errno = EINVAL;
+    return file;
+  }
+  Descriptor dir(OpenDirectoryChain(root, parts, parts.size() - 1));
+  if (dir.get() < 0) return file;
+  const char* name = parts.back().c_str();
+  // A name that exists already (a file, a link) is replaced, never opened.
+  if (::unlinkat(dir.get(), name, 0) != 0 && errno != ENOENT) {
+    if (errno != EISDIR && errno != EPERM) return file;
+  }
+  int fd = ::openat(dir.get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return file;
+  file.fd_ = fd;
+  return file;
+}
+
+bool CreateDirectoriesBelow(std::string_view root, std::string_view relative) {
+  std::vector<std::string> parts = Components(ToNativePath(relative));
+  Descriptor dir(OpenDirectoryChain(root, parts, parts.size()));
+  return dir.get() >= 0;
+}
+
+bool SetDirectoryModeBelow(std::string_view root, std::string_view relative, unsigned mode) {
+  std::vector<std::string> parts = Components(ToNativePath(relative));
+  if (parts.empty()) return false;
+  Descriptor dir(OpenDirectoryChain(root, parts, parts.size()));
+  return dir.get() >= 0 && ::fchmod(dir.get(), static_cast<mode_t>(mode & 07777)) == 0;
+}
+
+unsigned ProcessUmask() {
+  // umask(2) can only be read by setting it, which would race with other
+  // threads creating files; the kernel reports it in the status file.
+  static const unsigned mask = [] {
+    unsigned value = 022;
+    if (FILE* f = std::fopen("/proc/self/status", "re")) {
+      char line[256];
+      while (std::fgets(line, sizeof line, f)) {
+        if (std::sscanf(line, "Umask: %o", &value) == 1) break;
+      }
+      std::fclose(f);
+    }
+    return value & 0777;
+  }();
+  return mask;
+}
+
+int64_t LocalTimeToUnix(int year, int month, int day, int hour, int minute, int second) {
+  struct tm t {};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  return static_cast<int64_t>(::mktime(&t));
+}
+
+}  // namespace platform

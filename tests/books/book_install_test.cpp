@@ -1,0 +1,161 @@
+// Installation of a verified package: the state table, the space check and
+// the messages, on real packages and directories.
+#include "books/book_install.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "books/book_collection.h"
+#include "books/book_results.h"
+#include "tests/support/program_dir.h"
+#include "tests/zip/zip_test_support.h"
+#include "zip/extract_archive.h"
+#include "zip/zip_archive.h"
+
+namespace {
+
+using namespace zip_testing;
+
+constexpr uint32_t kPackageSize = 100u << 20;  // 151 MiB needed
+
+class BookInstallTest : public testing_support::ProgramDirSandbox {
+ protected:
+  void SetUp() override {
+    ProgramDirSandbox::SetUp();
+    collection_ = std::make_unique<BookCollection>();
+    collection_->SetOwner([this](OwnerRequest r) { requests_.push_back(r); });
+    collection_->SetFreeSpaceQuery([this](const std::string& path, uint64_t& free_mb) {
+      queried_paths_.push_back(path);
+      free_mb = free_mb_;
+      return true;
+    });
+    record_ = std::make_shared<BookRecord>(collection_.get());
+    record_->Update([](BookFields& f) {
+      f.gid = f.bookID = "10101";
+      f.bookURL = "data/jc/7/10101.zip";
+      f.bookStatus = kBookDownloaded | kBookDownloading | kBookInstalled;
+      f.bookPackageID = "old";
+      f.downloading_bookPackageID = "new";
+      f.downloading_bookMD5 = "0123456789abcdef0123456789abcdef";
+      f.downloading_bookSize = kPackageSize;
+      f.downloading_downloadedSize = kPackageSize;
+    });
+    WriteFile(kInstallDir + "/old.txt", "old content");
+  }
+  void Package(const std::string& bytes) { WriteFile(kPackage, bytes); }
+
+  const std::string kPackage = "data/books/jc/7/10101.zip";
+  const std::string kInstallDir = "data/books/jc/7/10101";
+  std::unique_ptr<BookCollection> collection_;
+  RecordPtr record_;
+  uint64_t free_mb_ = 10000;
+  std::vector<OwnerRequest> requests_;
+  std::vector<std::string> queried_paths_;
+};
+
+TEST_F(BookInstallTest, SpaceNeeded) {
+  const struct {
+    uint32_t size;
+    uint64_t mb;
+  } kCases[] = {
+      {0, 1}, {1, 1}, {(1u << 20) - 1, 1}, {1u << 20, 3}, {100u << 20, 151}, {0xffffffffu, 6144}};
+  for (const auto& c : kCases) EXPECT_EQ(SpaceNeededMB(c.size), c.mb) << c.size;
+}
+
+TEST_F(BookInstallTest, InstallsAndRecordsTheNewPackage) {
+  Package(MakeZip({Entry("index.html", "<html>"), Entry("bin/reader", "#!/bin/sh\n")}));
+  free_mb_ = SpaceNeededMB(kPackageSize);  // exactly enough
+  ASSERT_EQ(InstallPackage(*record_), kBookOk) << record_->Message();
+  BookFields f = record_->Fields();
+  EXPECT_EQ(f.bookStatus, kBookInstalled);
+  EXPECT_EQ(f.bookPackageID, "new");
+  EXPECT_EQ(f.bookMD5, "0123456789abcdef0123456789abcdef");
+  EXPECT_EQ(f.bookSize, kPackageSize);
+  EXPECT_FALSE(Exists(kPackage));
+  EXPECT_FALSE(Exists(kInstallDir + "/old.txt"));
+  EXPECT_EQ(ReadFile(kInstallDir + "/index.html"), "<html>");
+  EXPECT_EQ(record_->Message(), "");
+  EXPECT_EQ(queried_paths_.front(), dir());
+}
+
+TEST_F(BookInstallTest, TooLittleSpaceKeepsEverything) {
+  Package(MakeZip({Entry("index.html", "<html>")}));
+  free_mb_ = SpaceNeededMB(kPackageSize) - 1;
+  EXPECT_EQ(InstallPackage(*record_), kBookNoDiskSpace);
+  EXPECT_EQ(record_->Fields().bookStatus, 0u);
+  EXPECT_EQ(record_->Message(), kNoDiskSpaceMessage);
+  EXPECT_EQ(record_->ErrorCount(), 1);
+  EXPECT_TRUE(Exists(kPackage));
+  EXPECT_EQ(ReadFile(kInstallDir + "/old.txt"), "old content");
+  EXPECT_EQ(record_->Fields().bookPackageID, "old");
+}
+
+TEST_F(BookInstallTest, FailedExtractionThrowsThePackageAwayWhenSpaceIsLeft) {
+  // "a" is a file, so "a/b.txt" cannot be written: an entry that fails.
+  Package(MakeZip({Entry("a", "x"), Entry("a/b.txt", "y")}));
+  EXPECT_EQ(InstallPackage(*record_), kExtractEntryFailed);
+  std::string entry_message = dir() + "/" + kInstallDir + "/a/b.txt" + kEntryWriteFailedTail;
+  EXPECT_EQ(record_->Message(), "数据包解压出错(1)，" + entry_message);
+  EXPECT_EQ(collection_->Message().text, kEntryFailedPrefix + entry_message);
+  EXPECT_EQ(requests_, std::vector<OwnerRequest>{OwnerRequest::kShowMessageBox});
+  BookFields f = record_->Fields();
+  EXPECT_EQ(f.bookStatus, 0u);
+  EXPECT_EQ(f.downloading_downloadedSize, 0u);
+  EXPECT_EQ(f.bookPackageID, "old");
+  EXPECT_FALSE(Exists(kPackage));
+  EXPECT_FALSE(Exists(kInstallDir));
+}
+
+TEST_F(BookInstallTest, FailedExtractionKeepsThePackageWhenSpaceIsShort) {
+  Package(MakeZip({Entry("a", "x"), Entry("a/b.txt", "y")}));
+  int query = 0;
+  collection_->SetFreeSpaceQuery([&](const std::string&, uint64_t& free_mb) {
+    free_mb = query++ == 0 ? 10000 : kKeepPackageBelowMB - 1;
+    return true;
+  });
+  EXPECT_EQ(InstallPackage(*record_), kExtractEntryFailed);
+  EXPECT_EQ(record_->Message(), "数据包解压出错(1),请检查硬盘空间");
+  EXPECT_EQ(record_->Fields().bookStatus, 0u);
+  EXPECT_EQ(record_->Fields().downloading_downloadedSize, kPackageSize);
+  EXPECT_TRUE(Exists(kPackage));
+  EXPECT_EQ(ReadFile(kInstallDir + "/a"), "x");  // partly written
+}
+
+TEST_F(BookInstallTest, MissingPackageReportsTheFileError) {
+  EXPECT_EQ(InstallPackage(*record_), kExtractFailedException);
+  std::string message = record_->Message();
+  std::string head =
+      std::string("数据包解压出错(1)，") + kExtractExceptionPrefix + dir() + "/" + kPackage;
+  EXPECT_EQ(message.rfind(head, 0), 0u) << message;
+  EXPECT_TRUE(requests_.empty());
+}
+
+TEST_F(BookInstallTest, DamagedPackageGivesTheBareExceptionMessage) {
+  Package(NoiseBytes(5000));
+  EXPECT_EQ(InstallPackage(*record_), kExtractFailedException);
+  EXPECT_EQ(record_->Message(), std::string("数据包解压出错(1)，") + kExtractExceptionPrefix);
+}
+
+TEST_F(BookInstallTest, InstallDirectoryThatCannotBeClearedIsReported) {
+  Package(MakeZip({Entry("index.html", "<html>")}));
+  std::filesystem::remove_all(Path(kInstallDir));
+  WriteFile(kInstallDir, "in the way");
+  free_mb_ = kKeepPackageBelowMB - 1 + SpaceNeededMB(kPackageSize);
+  EXPECT_EQ(InstallPackage(*record_), kExtractDirectoryBusy);
+  EXPECT_EQ(record_->Message(), std::string("数据包解压出错(1)，") + kDirectoryBusyMessage);
+  EXPECT_EQ(record_->Fields().bookStatus, 0u);
+  EXPECT_FALSE(Exists(kPackage));  // 200 MiB or more were free
+}
+
+TEST_F(BookInstallTest, InstallDirSpaceIsCheckedWhereTheBookGoes) {
+  record_->Update([this](BookFields& f) { f.bookInstallDir = Path("elsewhere"); });
+  std::filesystem::create_directories(Path("elsewhere/data/books/jc/7"));
+  testing_support::WriteBytes(Path("elsewhere/data/books/jc/7/10101.zip"),
+                              MakeZip({Entry("x", "y")}));
+  ASSERT_EQ(InstallPackage(*record_), kBookOk) << record_->Message();
+  EXPECT_EQ(queried_paths_.front(), Path("elsewhere"));
+  EXPECT_EQ(ReadFile("elsewhere/data/books/jc/7/10101/x"), "y");
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+// Unpacking a whole archive into a directory, as the installation of a book
+// does it and as the admin tool offers it: the directory is emptied first,
+// then every entry is extracted in archive order, stopping at the first
+// entry that fails.
+#pragma once
+
+#include <string>
+
+inline constexpr int kExtractOk = 0;
+inline constexpr int kExtractFailedException = 1010001;  // the reader or the file system raised
+inline constexpr int kExtractEntryFailed = 1010002;      // one entry could not be written
+inline constexpr int kExtractDirectoryBusy = 1010008;    // the old directory could not be removed
+
+inline constexpr const char* kDirectoryBusyMessage =
+    "安装目录无法清除，该教材的部分文件可能正在使用中，建议重启机器";
+inline constexpr const char* kExtractExceptionPrefix = "解压异常：";
+// The longest exception description that goes into a message, in bytes.
+inline constexpr size_t kMaxExceptionDescription = 900;
+
+struct ExtractReport {
+  size_t entries_total = 0;
+  size_t entries_written = 0;
+  // What went wrong, in words for logs and the admin tool (code page 936);
+  // empty on success.
+  std::string detail;
+};
+
+// One of the codes above. message is emptied first and then holds, on
+// failure: kDirectoryBusyMessage; the failing entry's own message (possibly
+// empty); or kExtractExceptionPrefix with the exception's description.
+int ExtractArchive(const std::string& archive, const std::string& directory, std::string& message,
+                   ExtractReport* report = nullptr);
