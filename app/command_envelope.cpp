@@ -12,7 +12,8 @@ namespace {
 
 constexpr const char* kHeaderMembers[] = {"Function", "Callback", "SessionID", "ID"};
 constexpr const char* kReplyHeaderNames[] = {"Function", "Callback", "SessionID", "ID"};
-constexpr const char* kNewWindowMembers[] = {"URL", "ID", "Session", "Show", "JS_Start", "JS_Inject"};
+constexpr const char* kNewWindowMembers[] = {"URL",  "ID",       "Session",
+                                             "Show", "JS_Start", "JS_Inject"};
 constexpr size_t kServerTextLimit = 99;
 
 bool SameName(const std::string& a, const char* b) {
@@ -49,7 +50,8 @@ std::string BuildStandardReply(const std::vector<std::string>& header, int code,
   return PrintGbkJson(reply.get());
 }
 
-CDialogIE_Interface::CDialogIE_Interface() : app_server_(ReadAppServerSettings(GetInstanceIniPath())) {}
+CDialogIE_Interface::CDialogIE_Interface()
+    : app_server_(ReadAppServerSettings(GetInstanceIniPath())) {}
 
 CDialogIE_Interface::~CDialogIE_Interface() {
   std::lock_guard<std::mutex> hold(workers_lock_);

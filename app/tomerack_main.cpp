@@ -5,11 +5,11 @@
 #include <gtk/gtk.h>
 
 #include <csignal>
-
 #include <cstdio>
 #include <string>
 
 #include "app/config_file.h"
+#include "app/main_window.h"
 #include "app/startup.h"
 #include "browser/dialog_ie.h"
 #include "browser/gtk_frame.h"
@@ -23,7 +23,7 @@
 namespace {
 
 constexpr const char kPromptCaption[] = "提示";
-constexpr const char* kInstanceIniKeys[] = {"url_getServerlist", "wwwhome", "wwwhome_data",
+constexpr const char* kInstanceIniKeys[] = {"url_getServerlist", "wwwhome",     "wwwhome_data",
                                             "url_getTomeRack",   "wwwhome_app", "uid"};
 
 // INI values override Config.EF.
@@ -38,7 +38,8 @@ void ApplyInstanceIni() {
 // Absolute paths and URLs are used as they are; other values are relative
 // to the program directory.
 std::string StartPage() {
-  std::string value = platform::GetPrivateProfileString("system", "startpage", "", GetInstanceIniPath());
+  std::string value =
+      platform::GetPrivateProfileString("system", "startpage", "", GetInstanceIniPath());
   if (!value.empty()) SetParameter("startpage", value);
   std::string page = GetParameter("startpage");
   if (page.empty()) return JoinPath(GetProgramDirectory(), "DTM/Index.html");
@@ -74,7 +75,8 @@ int main(int argc, char** argv) {
       if (have_display) platform::ShowMessageBox(0, kAlreadyRunningMessage, kPromptCaption, 0x40);
       return 1;
     case platform::InstanceLock::Result::kFailed:
-      std::fprintf(stderr, "tomerack: cannot create the instance lock %s\n", InstanceGuard().path().c_str());
+      std::fprintf(stderr, "tomerack: cannot create the instance lock %s\n",
+                   InstanceGuard().path().c_str());
       return 1;
   }
   if (!have_display) {
@@ -92,7 +94,7 @@ int main(int argc, char** argv) {
   GtkWindowFrameFactory factory;
   SetWindowFrameFactory(&factory);
   {
-    CDialogIE window;
+    CDialog_TomeRack window;
     window.modal_ = true;
     window.allow_close_ = true;  // one window for now: closing it ends the program
     if (window.Create()) {

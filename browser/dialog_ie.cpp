@@ -81,8 +81,12 @@ WindowFrameFactory* g_frame_factory = nullptr;
 
 }  // namespace
 
-void SetWindowFrameFactory(WindowFrameFactory* factory) { g_frame_factory = factory; }
-WindowFrameFactory* GetWindowFrameFactory() { return g_frame_factory; }
+void SetWindowFrameFactory(WindowFrameFactory* factory) {
+  g_frame_factory = factory;
+}
+WindowFrameFactory* GetWindowFrameFactory() {
+  return g_frame_factory;
+}
 
 bool FindHostMethodId(const std::string& name, int& id) {
   for (const HostMethod& method : kHostMethods) {
@@ -99,10 +103,16 @@ bool IsSwallowedKey(unsigned key, bool control_down) {
   return control_down && (key == 'O' || key == 'P' || key == 'N');
 }
 
-bool CIEHost_Interface::FilterMessage(const std::string&, const std::string&) { return true; }
+bool CIEHost_Interface::FilterMessage(const std::string&, const std::string&) {
+  return true;
+}
 
-bool CDownLoadManager_interface::GetDownloadTarget(std::string&, std::string&) { return true; }
-bool CDownLoadManager_interface::UseOwnDownloadManager() { return true; }
+bool CDownLoadManager_interface::GetDownloadTarget(std::string&, std::string&) {
+  return true;
+}
+bool CDownLoadManager_interface::UseOwnDownloadManager() {
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 // Registry of windows
@@ -116,8 +126,12 @@ CDialogIE* FindWindowByHandle(uintptr_t handle) {
   return nullptr;
 }
 
-CImpIDispatch* FindExternalByWindow(uintptr_t handle) { return FindWindowByHandle(handle); }
-CIEHost_Interface* FindHostByWindow(uintptr_t handle) { return FindWindowByHandle(handle); }
+CImpIDispatch* FindExternalByWindow(uintptr_t handle) {
+  return FindWindowByHandle(handle);
+}
+CIEHost_Interface* FindHostByWindow(uintptr_t handle) {
+  return FindWindowByHandle(handle);
+}
 CDownLoadManager_interface* FindDownloadByWindow(uintptr_t handle) {
   return FindWindowByHandle(handle);
 }
@@ -172,8 +186,8 @@ void CDialogIE::WriteBrowserEmulation() {
   if (version.size() > kBrowserVersionLimit) version.resize(kBrowserVersionLimit);
   std::string ini = GetInstanceIniPath();
   int emulation = platform::GetPrivateProfileInt("ie", "version", 9999, ini);
-  RegWriteNumber(static_cast<uint32_t>(emulation), RegistryHive::kLocalMachine, kBrowserEmulationKey,
-                 GetProgramFileName());
+  RegWriteNumber(static_cast<uint32_t>(emulation), RegistryHive::kLocalMachine,
+                 kBrowserEmulationKey, GetProgramFileName());
   platform::WritePrivateProfileString("ie", "version_check", version, ini);
 }
 
@@ -212,12 +226,20 @@ void CDialogIE::NavigateTo(const std::string& address) {
 // ---------------------------------------------------------------------------
 // Virtual operations
 
-int CDialogIE::OnNewWindowRequest(const std::string&) { return 0; }
+int CDialogIE::OnNewWindowRequest(const std::string&) {
+  return 0;
+}
 void CDialogIE::OnPageLoaded(const std::string&) {}
-std::string CDialogIE::GetCustomPara(const std::string&) { return std::string(); }
-std::string CDialogIE::SetCustomPara(const std::string&, const std::string&) { return std::string(); }
+std::string CDialogIE::GetCustomPara(const std::string&) {
+  return std::string();
+}
+std::string CDialogIE::SetCustomPara(const std::string&, const std::string&) {
+  return std::string();
+}
 void CDialogIE::OnTimerTick(int) {}
-int CDialogIE::OnHomeButton() { return 0; }
+int CDialogIE::OnHomeButton() {
+  return 0;
+}
 
 void CDialogIE::OpenWindowFromCommand(const PageCommand& command) {
   // Opening further windows comes with the pop-up windows; until then the
@@ -260,7 +282,9 @@ std::string CDialogIE::EnvironmentJson() {
 // ---------------------------------------------------------------------------
 // window.external
 
-bool CDialogIE::GetMethodId(const std::string& name, int& id) { return FindHostMethodId(name, id); }
+bool CDialogIE::GetMethodId(const std::string& name, int& id) {
+  return FindHostMethodId(name, id);
+}
 
 void CDialogIE::InvokeMethod(int id, int flags, const std::vector<ScriptValue>& arguments,
                              ScriptValue& result) {
@@ -315,7 +339,8 @@ void CDialogIE::InvokeMethod(int id, int flags, const std::vector<ScriptValue>& 
       result = TextResult(GetCustomPara(arguments.size() == 1 ? TextArgument(arguments, 0) : ""));
       return;
     case kMethodSetCustomPara: {
-      std::string name = arguments.size() == 1 || arguments.size() == 2 ? TextArgument(arguments, 0) : "";
+      std::string name =
+          arguments.size() == 1 || arguments.size() == 2 ? TextArgument(arguments, 0) : "";
       std::string value = arguments.size() == 2 ? TextArgument(arguments, 1) : "";
       result = TextResult(SetCustomPara(name, value));
       return;
@@ -393,11 +418,21 @@ void CDialogIE::OnButton(int id) {
   WebBrowserControl* control = browser();
   if (!control) return;
   switch (id) {
-    case kButtonBack: control->GoBack(); break;
-    case kButtonForward: control->GoForward(); break;
-    case kButtonStop: control->Stop(); break;
-    case kButtonRefresh: control->Refresh(); break;
-    case kButtonSearch: control->GoSearch(); break;
+    case kButtonBack:
+      control->GoBack();
+      break;
+    case kButtonForward:
+      control->GoForward();
+      break;
+    case kButtonStop:
+      control->Stop();
+      break;
+    case kButtonRefresh:
+      control->Refresh();
+      break;
+    case kButtonSearch:
+      control->GoSearch();
+      break;
     case kButtonHome:
       if (OnHomeButton() == 0) control->GoHome();
       break;
@@ -405,11 +440,14 @@ void CDialogIE::OnButton(int id) {
       url_ = frame_->GetAddressText();
       control->Navigate(url_);
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
-void CDialogIE::OnAddressEnter() { OnButton(kButtonBrowse); }
+void CDialogIE::OnAddressEnter() {
+  OnButton(kButtonBrowse);
+}
 
 void CDialogIE::OnCloseRequest() {
   if (modal_ && !allow_close_) {
@@ -425,7 +463,9 @@ void CDialogIE::OnCloseRequest() {
   if (!modal_) delete this;
 }
 
-bool CDialogIE::OnKeyDown(unsigned key, bool control_down) { return IsSwallowedKey(key, control_down); }
+bool CDialogIE::OnKeyDown(unsigned key, bool control_down) {
+  return IsSwallowedKey(key, control_down);
+}
 
 // ---------------------------------------------------------------------------
 // Page events
@@ -475,4 +515,6 @@ void CDialogIE::OnScriptAlert(const std::string& text, const std::string& captio
   }
 }
 
-CImpIDispatch* CDialogIE::GetExternal() { return this; }
+CImpIDispatch* CDialogIE::GetExternal() {
+  return this;
+}

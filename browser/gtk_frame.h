@@ -63,7 +63,8 @@ class GtkWindowFrame : public WindowFrame {
 
 class GtkWindowFrameFactory : public WindowFrameFactory {
  public:
-  std::unique_ptr<WindowFrame> CreateFrame(WindowFrameEvents& events, WebBrowserEvents& browser_events) override;
+  std::unique_ptr<WindowFrame> CreateFrame(WindowFrameEvents& events,
+                                           WebBrowserEvents& browser_events) override;
 };
 
 // Installs the GTK message box as the application's message box.

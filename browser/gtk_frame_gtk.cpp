@@ -1,7 +1,6 @@
-#include "browser/gtk_frame.h"
-
 #include <set>
 
+#include "browser/gtk_frame.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
 
@@ -30,7 +29,9 @@ std::map<unsigned, GtkWindowFrame*>& LiveFrames() {
 }
 unsigned g_next_serial = 1;
 
-std::string Utf8(const std::string& gbk) { return platform::GbkToUtf8(gbk); }
+std::string Utf8(const std::string& gbk) {
+  return platform::GbkToUtf8(gbk);
+}
 
 struct ButtonBinding {
   WindowFrameEvents* events;
@@ -42,20 +43,27 @@ void OnButtonClicked(GtkButton*, gpointer data) {
   binding->events->OnButton(binding->id);
 }
 
-void OnAddressActivate(GtkEntry*, gpointer data) { static_cast<WindowFrameEvents*>(data)->OnAddressEnter(); }
+void OnAddressActivate(GtkEntry*, gpointer data) {
+  static_cast<WindowFrameEvents*>(data)->OnAddressEnter();
+}
 
 GtkMessageType MessageTypeOf(int type) {
   switch (type & 0xF0) {
-    case 0x10: return GTK_MESSAGE_ERROR;
-    case 0x20: return GTK_MESSAGE_QUESTION;
-    case 0x30: return GTK_MESSAGE_WARNING;
-    default: return GTK_MESSAGE_INFO;
+    case 0x10:
+      return GTK_MESSAGE_ERROR;
+    case 0x20:
+      return GTK_MESSAGE_QUESTION;
+    case 0x30:
+      return GTK_MESSAGE_WARNING;
+    default:
+      return GTK_MESSAGE_INFO;
   }
 }
 
-int RunGtkMessageBox(GtkWindow* parent, const std::string& text, const std::string& caption, int type) {
-  GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, MessageTypeOf(type), GTK_BUTTONS_OK, "%s",
-                                             Utf8(text).c_str());
+int RunGtkMessageBox(GtkWindow* parent, const std::string& text, const std::string& caption,
+                     int type) {
+  GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, MessageTypeOf(type),
+                                             GTK_BUTTONS_OK, "%s", Utf8(text).c_str());
   gtk_window_set_title(GTK_WINDOW(dialog), Utf8(caption).c_str());
   gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
@@ -69,7 +77,8 @@ struct GtkWindowFrame::Timer {
   int id;
 };
 
-GtkWindowFrame::GtkWindowFrame(WindowFrameEvents& events, WebBrowserEvents& browser_events) : events_(events) {
+GtkWindowFrame::GtkWindowFrame(WindowFrameEvents& events, WebBrowserEvents& browser_events)
+    : events_(events) {
   serial_ = g_next_serial++;
   LiveFrames()[serial_] = this;
   window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
@@ -86,9 +95,10 @@ GtkWindowFrame::GtkWindowFrame(WindowFrameEvents& events, WebBrowserEvents& brow
   for (const ButtonSpec& spec : kButtons) {
     GtkWidget* button = gtk_button_new_with_label(Utf8(spec.label).c_str());
     auto* binding = new ButtonBinding{&events_, spec.id};
-    g_signal_connect_data(button, "clicked", G_CALLBACK(OnButtonClicked), binding,
-                          [](gpointer data, GClosure*) { delete static_cast<ButtonBinding*>(data); },
-                          GConnectFlags(0));
+    g_signal_connect_data(
+        button, "clicked", G_CALLBACK(OnButtonClicked), binding,
+        [](gpointer data, GClosure*) { delete static_cast<ButtonBinding*>(data); },
+        GConnectFlags(0));
     gtk_box_pack_start(GTK_BOX(tool_row_), button, FALSE, FALSE, 0);
   }
   address_ = gtk_entry_new();
@@ -96,9 +106,9 @@ GtkWindowFrame::GtkWindowFrame(WindowFrameEvents& events, WebBrowserEvents& brow
   gtk_box_pack_start(GTK_BOX(tool_row_), address_, TRUE, TRUE, 0);
   GtkWidget* browse = gtk_button_new_with_label(Utf8(kBrowseLabel).c_str());
   auto* browse_binding = new ButtonBinding{&events_, kButtonBrowse};
-  g_signal_connect_data(browse, "clicked", G_CALLBACK(OnButtonClicked), browse_binding,
-                        [](gpointer data, GClosure*) { delete static_cast<ButtonBinding*>(data); },
-                        GConnectFlags(0));
+  g_signal_connect_data(
+      browse, "clicked", G_CALLBACK(OnButtonClicked), browse_binding,
+      [](gpointer data, GClosure*) { delete static_cast<ButtonBinding*>(data); }, GConnectFlags(0));
   gtk_box_pack_start(GTK_BOX(tool_row_), browse, FALSE, FALSE, 0);
 
   status_row_ = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
@@ -127,20 +137,26 @@ GtkWindowFrame::~GtkWindowFrame() {
   g_object_unref(window_);
 }
 
-void GtkWindowFrame::SetTitle(const std::string& title) { gtk_window_set_title(window_, Utf8(title).c_str()); }
+void GtkWindowFrame::SetTitle(const std::string& title) {
+  gtk_window_set_title(window_, Utf8(title).c_str());
+}
 
 std::string GtkWindowFrame::title() const {
   const char* text = gtk_window_get_title(window_);
   return text != nullptr ? platform::Utf8ToGbk(text) : std::string();
 }
 
-void GtkWindowFrame::SetStatusText(const std::string& text) { gtk_label_set_text(GTK_LABEL(status_), Utf8(text).c_str()); }
+void GtkWindowFrame::SetStatusText(const std::string& text) {
+  gtk_label_set_text(GTK_LABEL(status_), Utf8(text).c_str());
+}
 
 std::string GtkWindowFrame::GetAddressText() const {
   return platform::Utf8ToGbk(gtk_entry_get_text(GTK_ENTRY(address_)));
 }
 
-void GtkWindowFrame::SetAddressText(const std::string& text) { gtk_entry_set_text(GTK_ENTRY(address_), Utf8(text).c_str()); }
+void GtkWindowFrame::SetAddressText(const std::string& text) {
+  gtk_entry_set_text(GTK_ENTRY(address_), Utf8(text).c_str());
+}
 
 bool GtkWindowFrame::SetIconFromFile(const std::string& path) {
   GError* error = nullptr;
@@ -162,11 +178,21 @@ void GtkWindowFrame::SetControlsVisible(bool visible) {
   gtk_widget_set_visible(status_row_, visible);
 }
 
-void GtkWindowFrame::Show() { gtk_window_present(window_); }
-void GtkWindowFrame::Hide() { gtk_widget_hide(GTK_WIDGET(window_)); }
-bool GtkWindowFrame::IsVisible() const { return gtk_widget_get_visible(GTK_WIDGET(window_)); }
-void GtkWindowFrame::Minimize() { gtk_window_iconify(window_); }
-void GtkWindowFrame::Maximize() { gtk_window_maximize(window_); }
+void GtkWindowFrame::Show() {
+  gtk_window_present(window_);
+}
+void GtkWindowFrame::Hide() {
+  gtk_widget_hide(GTK_WIDGET(window_));
+}
+bool GtkWindowFrame::IsVisible() const {
+  return gtk_widget_get_visible(GTK_WIDGET(window_));
+}
+void GtkWindowFrame::Minimize() {
+  gtk_window_iconify(window_);
+}
+void GtkWindowFrame::Maximize() {
+  gtk_window_maximize(window_);
+}
 
 WindowRect GtkWindowFrame::GetRect() const {
   int x = 0, y = 0, width = 0, height = 0;
@@ -201,8 +227,9 @@ void GtkWindowFrame::StartTimer(int timer_id, int period_ms) {
   auto old = timers_.find(timer_id);
   if (old != timers_.end()) g_source_remove(old->second);
   auto* timer = new Timer{this, timer_id};
-  timers_[timer_id] = g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(period_ms), OnTimer, timer,
-                                         [](gpointer data) { delete static_cast<Timer*>(data); });
+  timers_[timer_id] =
+      g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(period_ms), OnTimer, timer,
+                         [](gpointer data) { delete static_cast<Timer*>(data); });
 }
 
 void GtkWindowFrame::StopTimers() {
@@ -256,11 +283,12 @@ std::unique_ptr<WindowFrame> GtkWindowFrameFactory::CreateFrame(WindowFrameEvent
 }
 
 void InstallGtkMessageBox() {
-  platform::SetMessageBoxHandler([](uintptr_t parent, const std::string& text, const std::string& caption, int type) {
-    GtkWindow* owner = nullptr;
-    for (auto& [serial, frame] : LiveFrames()) {
-      if (frame->handle() == parent) owner = frame->window();
-    }
-    return RunGtkMessageBox(owner, text, caption, type);
-  });
+  platform::SetMessageBoxHandler(
+      [](uintptr_t parent, const std::string& text, const std::string& caption, int type) {
+        GtkWindow* owner = nullptr;
+        for (auto& [serial, frame] : LiveFrames()) {
+          if (frame->handle() == parent) owner = frame->window();
+        }
+        return RunGtkMessageBox(owner, text, caption, type);
+      });
 }

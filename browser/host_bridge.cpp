@@ -114,7 +114,9 @@ std::string BuildBridgeScript(const std::string& token) {
   return Replace(Replace(kBridgeScriptTemplate, "@TOKEN@", token), "@SCHEME@", kHostBridgeScheme);
 }
 
-std::string BuildNoExternalScript() { return kNoExternalScript; }
+std::string BuildNoExternalScript() {
+  return kNoExternalScript;
+}
 
 ScriptValue ScriptValueFromJson(const void* json_item) {
   const cJSON* item = static_cast<const cJSON*>(json_item);
@@ -169,7 +171,9 @@ std::string AnswerBridgeRequest(CImpIDispatch& external, const std::string& toke
     std::vector<ScriptValue> arguments;
     const cJSON* list = cJSON_GetObjectItem(request.get(), "args");
     const cJSON* item = nullptr;
-    cJSON_ArrayForEach(item, list) { arguments.push_back(ScriptValueFromJson(item)); }
+    cJSON_ArrayForEach(item, list) {
+      arguments.push_back(ScriptValueFromJson(item));
+    }
     external.Invoke(id->valueint, kDispatchMethod, arguments, result);
   } else {
     status = 400;

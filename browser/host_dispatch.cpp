@@ -28,15 +28,21 @@ DispatchResult CImpIDispatch::Invoke(int id, int flags, const std::vector<Script
     return DispatchResult::kOk;
   }
   if (arguments.size() != 2) return DispatchResult::kFalse;
-  std::string text = "para1:" + TextArgument(arguments, 0) + ",para2:" +
-                     std::to_string(IntegerArgument(arguments, 1));
+  std::string text = "para1:" + TextArgument(arguments, 0) +
+                     ",para2:" + std::to_string(IntegerArgument(arguments, 1));
   result = TextResult(text);
   return DispatchResult::kOk;
 }
 
-int CImpIDispatch::OnShowMessage(const std::string&, const std::string&) { return 0; }
-int CImpIDispatch::OnScriptError() { return 0; }
-bool CImpIDispatch::GetMethodId(const std::string&, int&) { return false; }
+int CImpIDispatch::OnShowMessage(const std::string&, const std::string&) {
+  return 0;
+}
+int CImpIDispatch::OnScriptError() {
+  return 0;
+}
+bool CImpIDispatch::GetMethodId(const std::string&, int&) {
+  return false;
+}
 void CImpIDispatch::InvokeMethod(int, int, const std::vector<ScriptValue>&, ScriptValue& result) {
   result = ScriptValue();
 }
@@ -74,4 +80,6 @@ int IntegerArgument(const std::vector<ScriptValue>& arguments, size_t index) {
   }
 }
 
-ScriptValue TextResult(const std::string& gbk) { return ScriptValue::String(platform::GbkToUtf16(gbk)); }
+ScriptValue TextResult(const std::string& gbk) {
+  return ScriptValue::String(platform::GbkToUtf16(gbk));
+}

@@ -29,8 +29,10 @@ class PageCommandQueue {
   // Every Post* appends at the end and returns at once; any thread.
   void PostNavigate(const std::string& address);
   void PostScriptCall(const std::string& call_text);
-  void PostScriptCallArgs(const std::string& function_name, const std::vector<std::string>& arguments);
-  void PostOpenWindow(const std::vector<std::string>& header, const std::vector<std::string>& values);
+  void PostScriptCallArgs(const std::string& function_name,
+                          const std::vector<std::string>& arguments);
+  void PostOpenWindow(const std::vector<std::string>& header,
+                      const std::vector<std::string>& values);
 
   // The first command, or null when the queue is empty. The caller owns it.
   std::unique_ptr<PageCommand> Take();

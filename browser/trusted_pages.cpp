@@ -74,10 +74,12 @@ std::string UrlHost(const std::string& url) {
   if (start == std::string::npos) return std::string();
   start += 3;
   size_t end = url.find_first_of("/?#", start);
-  std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  std::string authority =
+      url.substr(start, end == std::string::npos ? std::string::npos : end - start);
   size_t at = authority.rfind('@');
   if (at != std::string::npos) authority.erase(0, at + 1);
-  if (!authority.empty() && authority[0] == '[') return Lower(authority);  // IPv6 literal, kept whole
+  if (!authority.empty() && authority[0] == '[')
+    return Lower(authority);  // IPv6 literal, kept whole
   size_t colon = authority.find(':');
   if (colon != std::string::npos) authority.erase(colon);
   return Lower(authority);
@@ -135,7 +137,8 @@ std::string AddressToUrl(const std::string& address) {
 void TrustedPages::Configure(const std::string& program_directory, const std::string& start_page,
                              const std::vector<std::string>& hosts) {
   program_directory_ = platform::GbkToUtf8(program_directory);
-  while (program_directory_.size() > 1 && program_directory_.back() == '/') program_directory_.pop_back();
+  while (program_directory_.size() > 1 && program_directory_.back() == '/')
+    program_directory_.pop_back();
   start_page_url_.clear();
   start_page_path_.clear();
   if (!start_page.empty()) {
@@ -196,7 +199,8 @@ TrustedPages CurrentTrustedPages() {
     (void)SplitString(fields, "#", entry, false);
     if (fields.size() >= 5) hosts.push_back(fields[4]);
   }
-  std::string extra = platform::GetPrivateProfileString("system", "trusted_hosts", "", GetInstanceIniPath());
+  std::string extra =
+      platform::GetPrivateProfileString("system", "trusted_hosts", "", GetInstanceIniPath());
   std::vector<std::string> added;
   (void)SplitByCharacters(extra.c_str(), added, ";, ");
   hosts.insert(hosts.end(), added.begin(), added.end());

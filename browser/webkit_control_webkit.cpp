@@ -1,5 +1,3 @@
-#include "browser/webkit_control.h"
-
 #include <gdk/gdkkeysyms.h>
 
 #include <cctype>
@@ -9,6 +7,7 @@
 #include "browser/host_bridge.h"
 #include "browser/host_dispatch.h"
 #include "browser/trusted_pages.h"
+#include "browser/webkit_control.h"
 #include "config/daily_log.h"
 #include "config/program_paths.h"
 #include "platform/codepage.h"
@@ -28,7 +27,8 @@ void AnswerRequest(WebKitURISchemeRequest* request, int status, const std::strin
                    const char* origin) {
   GBytes* bytes = g_bytes_new(body.data(), body.size());
   GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
+  WebKitURISchemeResponse* response =
+      webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
   webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), nullptr);
   webkit_uri_scheme_response_set_content_type(response, "application/json; charset=utf-8");
   SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
@@ -90,7 +90,8 @@ WebKitWebContext* SharedContext() {
       "base-data-directory", base.c_str(), "base-cache-directory", cache.c_str(), nullptr);
   context = webkit_web_context_new_with_website_data_manager(data);
   g_object_unref(data);
-  webkit_web_context_register_uri_scheme(context, kHostBridgeScheme, OnBridgeRequest, nullptr, nullptr);
+  webkit_web_context_register_uri_scheme(context, kHostBridgeScheme, OnBridgeRequest, nullptr,
+                                         nullptr);
   WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kHostBridgeScheme);
   webkit_security_manager_register_uri_scheme_as_secure(security, kHostBridgeScheme);
@@ -116,7 +117,9 @@ WebKitSettings* SharedSettings() {
   return settings;
 }
 
-std::string ToGbk(const char* utf8) { return utf8 != nullptr ? platform::Utf8ToGbk(utf8) : std::string(); }
+std::string ToGbk(const char* utf8) {
+  return utf8 != nullptr ? platform::Utf8ToGbk(utf8) : std::string();
+}
 
 // Builds "var f = window[n]; ... f(a0, a1, ...)" for the argument count; the
 // values travel separately, never inside the script text.
@@ -127,7 +130,8 @@ std::string CallBody(size_t count) {
     list += "a" + std::to_string(i);
   }
   return "var f = window[n]; if (typeof f !== 'function') throw new Error('no page function ' + n);"
-         " f(" + list + "); return true;";
+         " f(" +
+         list + "); return true;";
 }
 
 constexpr const char kInjectBody[] = R"JS(
@@ -214,12 +218,12 @@ void WebKitBrowserControl::RefreshHostScripts() {
   WebKitUserContentManager* manager = SharedContentManager();
   webkit_user_content_manager_remove_all_scripts(manager);
   std::string bridge = BuildBridgeScript(BridgeToken());
-  WebKitUserScript* trusted = webkit_user_script_new(
-      bridge.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-      list.data(), nullptr);
-  WebKitUserScript* others = webkit_user_script_new(
-      BuildNoExternalScript().c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, list.data());
+  WebKitUserScript* trusted =
+      webkit_user_script_new(bridge.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, list.data(), nullptr);
+  WebKitUserScript* others =
+      webkit_user_script_new(BuildNoExternalScript().c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, list.data());
   webkit_user_content_manager_add_script(manager, trusted);
   webkit_user_content_manager_add_script(manager, others);
   webkit_user_script_unref(trusted);
@@ -245,22 +249,37 @@ void WebKitBrowserControl::Navigate(const std::string& address, const std::strin
   g_variant_dict_insert(&dict, "u", "s", url.c_str());
   g_variant_dict_insert(&dict, "t", "s", platform::GbkToUtf8(target_frame).c_str());
   webkit_web_view_call_async_javascript_function(
-      view_, "var w = window.frames[t]; if (w) { w.location.href = u; } else { window.open(u, t); }",
-      -1, g_variant_dict_end(&dict), nullptr, nullptr, nullptr, nullptr, nullptr);
+      view_,
+      "var w = window.frames[t]; if (w) { w.location.href = u; } else { window.open(u, t); }", -1,
+      g_variant_dict_end(&dict), nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
-void WebKitBrowserControl::GoBack() { webkit_web_view_go_back(view_); }
-void WebKitBrowserControl::GoForward() { webkit_web_view_go_forward(view_); }
+void WebKitBrowserControl::GoBack() {
+  webkit_web_view_go_back(view_);
+}
+void WebKitBrowserControl::GoForward() {
+  webkit_web_view_go_forward(view_);
+}
 void WebKitBrowserControl::GoHome() {
   if (!home_url_.empty()) webkit_web_view_load_uri(view_, home_url_.c_str());
 }
 void WebKitBrowserControl::GoSearch() {}
-void WebKitBrowserControl::Refresh() { webkit_web_view_reload(view_); }
-void WebKitBrowserControl::Stop() { webkit_web_view_stop_loading(view_); }
+void WebKitBrowserControl::Refresh() {
+  webkit_web_view_reload(view_);
+}
+void WebKitBrowserControl::Stop() {
+  webkit_web_view_stop_loading(view_);
+}
 
-std::string WebKitBrowserControl::LocationURL() const { return ToGbk(webkit_web_view_get_uri(view_)); }
-bool WebKitBrowserControl::IsBusy() const { return webkit_web_view_is_loading(view_); }
-bool WebKitBrowserControl::HasDocument() const { return webkit_web_view_get_uri(view_) != nullptr; }
+std::string WebKitBrowserControl::LocationURL() const {
+  return ToGbk(webkit_web_view_get_uri(view_));
+}
+bool WebKitBrowserControl::IsBusy() const {
+  return webkit_web_view_is_loading(view_);
+}
+bool WebKitBrowserControl::HasDocument() const {
+  return webkit_web_view_get_uri(view_) != nullptr;
+}
 
 namespace {
 
@@ -272,7 +291,8 @@ struct CallState {
 void OnCallFinished(GObject* view, GAsyncResult* result, gpointer data) {
   std::unique_ptr<CallState> state(static_cast<CallState*>(data));
   GError* error = nullptr;
-  JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(view), result, &error);
+  JSCValue* value =
+      webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(view), result, &error);
   bool ok = value != nullptr;
   int code = kInjectNotInserted;
   if (value != nullptr) {
@@ -286,7 +306,8 @@ void OnCallFinished(GObject* view, GAsyncResult* result, gpointer data) {
 
 }  // namespace
 
-void WebKitBrowserControl::CallPageFunction(const std::string& name, const std::vector<std::string>& arguments,
+void WebKitBrowserControl::CallPageFunction(const std::string& name,
+                                            const std::vector<std::string>& arguments,
                                             std::function<void(bool)> done) {
   if (!HasDocument()) {
     if (done) done(false);
@@ -301,11 +322,12 @@ void WebKitBrowserControl::CallPageFunction(const std::string& name, const std::
   }
   std::string body = CallBody(arguments.size());
   auto* state = new CallState{std::move(done), nullptr};
-  webkit_web_view_call_async_javascript_function(view_, body.c_str(), -1, g_variant_dict_end(&dict), nullptr,
-                                                 nullptr, nullptr, OnCallFinished, state);
+  webkit_web_view_call_async_javascript_function(view_, body.c_str(), -1, g_variant_dict_end(&dict),
+                                                 nullptr, nullptr, nullptr, OnCallFinished, state);
 }
 
-void WebKitBrowserControl::InjectScript(const std::string& selector_name, const std::string& selector_value,
+void WebKitBrowserControl::InjectScript(const std::string& selector_name,
+                                        const std::string& selector_value,
                                         const std::string& script, std::function<void(int)> done) {
   if (!HasDocument()) {
     if (done) done(kInjectNoDocument);
@@ -317,8 +339,8 @@ void WebKitBrowserControl::InjectScript(const std::string& selector_name, const 
   g_variant_dict_insert(&dict, "value", "s", platform::GbkToUtf8(selector_value).c_str());
   g_variant_dict_insert(&dict, "script", "s", platform::GbkToUtf8(script).c_str());
   auto* state = new CallState{nullptr, std::move(done)};
-  webkit_web_view_call_async_javascript_function(view_, kInjectBody, -1, g_variant_dict_end(&dict), nullptr,
-                                                 nullptr, nullptr, OnCallFinished, state);
+  webkit_web_view_call_async_javascript_function(view_, kInjectBody, -1, g_variant_dict_end(&dict),
+                                                 nullptr, nullptr, nullptr, OnCallFinished, state);
 }
 
 bool WebKitBrowserControl::FilterKey(unsigned keyval, bool control_down) {
@@ -334,7 +356,8 @@ bool WebKitBrowserControl::FilterKey(unsigned keyval, bool control_down) {
   return events_->OnKeyDown(key, control_down);
 }
 
-void WebKitBrowserControl::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
+void WebKitBrowserControl::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event,
+                                         gpointer self) {
   auto* control = static_cast<WebKitBrowserControl*>(self);
   WebBrowserEvents* events = control->events_;
   if (events == nullptr) return;
@@ -363,30 +386,36 @@ void WebKitBrowserControl::OnTitleChanged(GObject* view, GParamSpec*, gpointer s
   if (title != nullptr && *title != '\0') control->events_->OnTitleChange(ToGbk(title));
 }
 
-void WebKitBrowserControl::OnMouseTarget(WebKitWebView*, WebKitHitTestResult* hit, guint, gpointer self) {
+void WebKitBrowserControl::OnMouseTarget(WebKitWebView*, WebKitHitTestResult* hit, guint,
+                                         gpointer self) {
   auto* control = static_cast<WebKitBrowserControl*>(self);
   if (control->events_ == nullptr) return;
-  const char* link = webkit_hit_test_result_context_is_link(hit) ? webkit_hit_test_result_get_link_uri(hit) : nullptr;
+  const char* link = webkit_hit_test_result_context_is_link(hit)
+                         ? webkit_hit_test_result_get_link_uri(hit)
+                         : nullptr;
   control->events_->OnStatusTextChange(ToGbk(link));
 }
 
-gboolean WebKitBrowserControl::OnScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer self) {
+gboolean WebKitBrowserControl::OnScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog,
+                                              gpointer self) {
   auto* control = static_cast<WebKitBrowserControl*>(self);
   if (webkit_script_dialog_get_dialog_type(dialog) != WEBKIT_SCRIPT_DIALOG_ALERT) return FALSE;
   if (control->events_ != nullptr) {
     const char* title = webkit_web_view_get_title(view);
-    std::string caption = title != nullptr && *title != '\0' ? ToGbk(title) : control->LocationURL();
+    std::string caption =
+        title != nullptr && *title != '\0' ? ToGbk(title) : control->LocationURL();
     control->events_->OnScriptAlert(ToGbk(webkit_script_dialog_get_message(dialog)), caption);
   }
   return TRUE;  // the page never gets WebKit's own dialog
 }
 
-gboolean WebKitBrowserControl::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
-                                             gpointer) {
+gboolean WebKitBrowserControl::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
+                                             WebKitHitTestResult*, gpointer) {
   return TRUE;
 }
 
-GtkWidget* WebKitBrowserControl::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
+GtkWidget* WebKitBrowserControl::OnCreate(WebKitWebView*, WebKitNavigationAction* action,
+                                          gpointer self) {
   auto* control = static_cast<WebKitBrowserControl*>(self);
   WebKitURIRequest* request = webkit_navigation_action_get_request(action);
   const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;

@@ -40,7 +40,8 @@ void SetMessageBoxHandler(MessageBoxHandler handler) {
   Handler() = std::move(handler);
 }
 
-int ShowMessageBox(uintptr_t parent, const std::string& text, const std::string& caption, int type) {
+int ShowMessageBox(uintptr_t parent, const std::string& text, const std::string& caption,
+                   int type) {
   if (const char* log = std::getenv(kMessageLogEnvironment); log != nullptr && *log != '\0') {
     static std::mutex file_lock;
     std::lock_guard<std::mutex> hold(file_lock);

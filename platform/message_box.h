@@ -15,8 +15,8 @@ inline constexpr const char kMessageLogEnvironment[] = "TOMERACK_MESSAGE_LOG";
 
 // parent identifies the owning window (0 for none); texts are GBK; type and
 // the answer are the Windows MB_ and ID constants.
-using MessageBoxHandler =
-    std::function<int(uintptr_t parent, const std::string& text, const std::string& caption, int type)>;
+using MessageBoxHandler = std::function<int(uintptr_t parent, const std::string& text,
+                                            const std::string& caption, int type)>;
 
 void SetMessageBoxHandler(MessageBoxHandler handler);
 int ShowMessageBox(uintptr_t parent, const std::string& text, const std::string& caption, int type);
