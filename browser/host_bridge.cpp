@@ -46,7 +46,7 @@ constexpr const char kBridgeScriptTemplate[] = R"JS((function () {
     },
     has: function (target, name) {
       if (typeof name !== 'string') return false;
-      try { ask({t: TOKEN, op: 'get', name: name}); return true; } catch (e) { return false; }
+      return ask({t: TOKEN, op: 'has', name: name}).id !== -1;
     },
     set: function () { return true; },
     deleteProperty: function () { return true; },
@@ -155,7 +155,17 @@ std::string AnswerBridgeRequest(CImpIDispatch& external, const std::string& toke
   const char* op = JsonStringMember(request.get(), "op");
   JsonPtr answer(cJSON_CreateObject());
   ScriptValue result;
-  if (op != nullptr && std::strcmp(op, "get") == 0) {
+  if (op != nullptr && std::strcmp(op, "has") == 0) {
+    // "name in window.external": the name is looked up, nothing is invoked.
+    const char* name = JsonStringMember(request.get(), "name");
+    std::u16string wide;
+    int id = kDispIdUnknown;
+    if (name == nullptr || !platform::Utf8ToUtf16(name, wide) ||
+        external.GetIDsOfNames(wide, id) != DispatchResult::kOk) {
+      id = kDispIdUnknown;
+    }
+    cJSON_AddNumberToObject(answer.get(), "id", id);
+  } else if (op != nullptr && std::strcmp(op, "get") == 0) {
     const char* name = JsonStringMember(request.get(), "name");
     std::u16string wide;
     if (name == nullptr || !platform::Utf8ToUtf16(name, wide)) return ErrorAnswer("bad name");

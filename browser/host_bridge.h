@@ -3,6 +3,7 @@
 // synchronous request to the host whose body is JSON (UTF-8):
 //   {"t": token, "op": "get", "name": "QuitApp"}            name -> id, property read
 //   {"t": token, "op": "call", "id": 121, "args": [...]}    method call
+//   {"t": token, "op": "has", "name": "QuitApp"}            name -> id only
 // and whose answer is {"id": n, "v": value} or {"v": value} ("v" absent for
 // undefined), or {"e": message}, which the proxy throws.
 #pragma once

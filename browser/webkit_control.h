@@ -48,6 +48,8 @@ class WebKitBrowserControl : public WebBrowserControl {
   bool IsTrustedNow(const std::string& frame_origin) const;
 
  private:
+  std::string ResolveAddress(const std::string& address) const;
+
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
   static void OnTitleChanged(GObject* view, GParamSpec*, gpointer self);
   static void OnMouseTarget(WebKitWebView*, WebKitHitTestResult* hit, guint, gpointer self);

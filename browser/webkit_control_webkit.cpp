@@ -200,8 +200,10 @@ bool WebKitBrowserControl::IsTrustedNow(const std::string& frame_origin) const {
   const char* uri = webkit_web_view_get_uri(view_);
   if (uri == nullptr || !trusted.IsTrusted(uri)) return false;
   // A frame of another site inside a trusted page is a stranger too. Local
-  // files send the origin "null".
-  if (frame_origin.empty() || frame_origin == "null") return true;
+  // files send the origin "file://" (or "null"); which file it is, the
+  // view's address has already told.
+  if (frame_origin.empty() || frame_origin == "null" || frame_origin.rfind("file:", 0) == 0)
+    return true;
   return trusted.IsTrusted(frame_origin + "/");
 }
 
@@ -230,8 +232,25 @@ void WebKitBrowserControl::RefreshHostScripts() {
   webkit_user_script_unref(others);
 }
 
+// Addresses are URLs or local paths; a relative one ("second.html") is taken
+// against the page the view shows, as a link in that page would be.
+std::string WebKitBrowserControl::ResolveAddress(const std::string& address) const {
+  std::string utf8 = platform::GbkToUtf8(address);
+  const char* current = webkit_web_view_get_uri(view_);
+  bool relative =
+      !utf8.empty() && utf8.find(':') == std::string::npos && utf8[0] != '/' && utf8[0] != '\\';
+  if (relative && current != nullptr) {
+    if (char* resolved = g_uri_resolve_relative(current, utf8.c_str(), G_URI_FLAGS_NONE, nullptr)) {
+      std::string url = resolved;
+      g_free(resolved);
+      return url;
+    }
+  }
+  return AddressToUrl(utf8);
+}
+
 void WebKitBrowserControl::Navigate(const std::string& address, const std::string& target_frame) {
-  std::string url = AddressToUrl(platform::GbkToUtf8(address));
+  std::string url = ResolveAddress(address);
   if (target_frame == "_blank") {
     if (events_ == nullptr || !events_->OnNewWindow(platform::Utf8ToGbk(url))) {
       webkit_web_view_load_uri(view_, url.c_str());

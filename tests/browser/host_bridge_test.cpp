@@ -29,6 +29,12 @@ TEST_F(HostBridge, AnswersGetAndCallAndRefusesStrangers) {
   EXPECT_EQ(AnswerBridgeRequest(*window, "tok",
                                 R"({"t":"tok","op":"call","id":102,"args":["http://x/"]})", status),
             R"({"v":null})");
+  // "in" looks the name up and carries nothing out.
+  EXPECT_EQ(
+      AnswerBridgeRequest(*window, "tok", R"({"t":"tok","op":"has","name":"quitapp"})", status),
+      R"({"id":121})");
+  EXPECT_EQ(AnswerBridgeRequest(*window, "tok", R"({"t":"tok","op":"has","name":"junk"})", status),
+            R"({"id":-1})");
   // An unassigned id answers undefined: no "v".
   EXPECT_EQ(
       AnswerBridgeRequest(*window, "tok", R"({"t":"tok","op":"call","id":104,"args":[]})", status),

@@ -1,0 +1,62 @@
+#include "tests/gui/gui_fixture.h"
+
+#include <dirent.h>
+
+#include <sstream>
+
+namespace testing_support {
+
+const char GuiFixture::kReportScript[] = R"JS(
+function report(key, value) { window.external.AppInterface_log('R:' + key + '=' + value); }
+function finish() { report('done', '1'); window.external.QuitApp(); }
+)JS";
+
+void GuiFixture::SetUp() {
+  ProgramDirSandbox::SetUp();
+  WriteFile("t/report.js", kReportScript);
+}
+
+namespace {
+
+std::vector<std::pair<std::string, std::string>> ReadReports(const std::string& log_dir) {
+  std::vector<std::pair<std::string, std::string>> reports;
+  DIR* dir = ::opendir(log_dir.c_str());
+  if (dir == nullptr) return reports;
+  std::vector<std::string> files;
+  while (dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name.rfind("log", 0) == 0) files.push_back(log_dir + "/" + name);
+  }
+  ::closedir(dir);
+  std::sort(files.begin(), files.end());
+  for (const std::string& file : files) {
+    std::istringstream lines(ReadBytes(file));
+    std::string line;
+    while (std::getline(lines, line)) {
+      size_t at = line.find(" : R:");
+      if (at == std::string::npos) continue;
+      std::string report = line.substr(at + 5);
+      if (!report.empty() && report.back() == '\r') report.pop_back();
+      size_t equals = report.find('=');
+      if (equals == std::string::npos) continue;
+      reports.emplace_back(report.substr(0, equals), report.substr(equals + 1));
+    }
+  }
+  return reports;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> GuiFixture::Reports() const {
+  std::map<std::string, std::string> map;
+  for (auto& [key, value] : ReadReports(Path("log"))) map[key] = value;
+  return map;
+}
+
+std::vector<std::string> GuiFixture::ReportOrder() const {
+  std::vector<std::string> order;
+  for (auto& [key, value] : ReadReports(Path("log"))) order.push_back(key);
+  return order;
+}
+
+}  // namespace testing_support

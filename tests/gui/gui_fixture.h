@@ -1,0 +1,32 @@
+// Shared pieces of the window tests: a private X server for the whole test
+// program, a program directory per test, and reading what the pages wrote
+// to the daily log with AppInterface_log("R:key=value").
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "tests/support/program_dir.h"
+#include "tests/support/xvfb.h"
+
+namespace testing_support {
+
+class GuiFixture : public ProgramDirSandbox {
+ protected:
+  void SetUp() override;
+  // The pages' reports so far: key -> value (the last one wins), GBK.
+  std::map<std::string, std::string> Reports() const;
+  // The reports' keys in the order they were written.
+  std::vector<std::string> ReportOrder() const;
+  // Writes a page under the program directory (UTF-8 text as given).
+  void WritePage(const std::string& relative, const std::string& html) {
+    WriteFile(relative, html);
+  }
+
+  // The helper every test page loads: report(key, value) and finish().
+  static const char kReportScript[];
+};
+
+}  // namespace testing_support
