@@ -15,6 +15,8 @@ constexpr const char kHelp[] =
     "                                  show or change DIR/system/Config.EF\n"
     "  md5 FILE                        the file's MD5 digest\n"
     "  base64 FILE                     the file's Base64 text\n"
+    "  http get URL [--out FILE]       GET; the body to FILE or (text) to standard output\n"
+    "  http range URL FILE [--offset N]  resumable download into FILE; prints the result code\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
 
 int Dispatch(const std::string& command, Arguments args) {
@@ -23,6 +25,7 @@ int Dispatch(const std::string& command, Arguments args) {
   if (command == "config") return RunConfig(std::move(args));
   if (command == "md5") return RunMd5(std::move(args));
   if (command == "base64") return RunBase64(std::move(args));
+  if (command == "http") return RunHttp(std::move(args));
   return Fail("unknown command \"" + command + "\"; try --help", kExitUsage);
 }
 
