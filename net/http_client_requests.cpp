@@ -78,6 +78,11 @@ class PendingFile {
 
 }  // namespace
 
+std::string UploadFormUrl(const std::string& host, int port, const std::string& path) {
+  return port == 80 ? "http://" + host + path
+                    : "http://" + host + ":" + std::to_string(port) + path;
+}
+
 int32_t HttpUploadForm(std::string& answer, const HttpFieldMap& text_fields,
                        const HttpFieldMap& file_fields, const std::string& host, int port,
                        const std::string& path, std::string& error_text,
@@ -96,9 +101,7 @@ int32_t HttpUploadForm(std::string& answer, const HttpFieldMap& text_fields,
         client.AddHeader(name.c_str(), value.c_str());
       }
     }
-    std::string url = port == 80 ? "http://" + host + path
-                                 : "http://" + host + ":" + std::to_string(port) + path;
-    client.StartUpload(url, Vexan::kRequestFlags);
+    client.StartUpload(UploadFormUrl(host, port, path), Vexan::kRequestFlags);
     while (!(response = client._ProceedUploadContext(kUploadStep))) {
     }
 

@@ -42,6 +42,9 @@ inline constexpr const char kBrowserUserAgent[] = "Mozilla/4.0 (compatible; MSIE
 
 using HttpFieldMap = std::map<std::string, std::string>;
 
+// "http://host" + path, with ":port" after the host unless the port is 80.
+std::string UploadFormUrl(const std::string& host, int port, const std::string& path);
+
 // Multipart POST of text fields and files (file fields name file paths) to
 // http://host[:port]path; extra_headers may be null. The answer comes back as
 // ANSI text (converted when its Content-Type names UTF-8).
