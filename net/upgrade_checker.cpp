@@ -59,6 +59,14 @@ void UpgradeChecker::DeleteLeftovers() const {
 }
 
 void UpgradeChecker::Start(const std::string& addresses) {
+  Stop();
+  SetAddresses(addresses);
+  stop_.Reset();
+  exit_.Reset();
+  worker_ = std::thread([this] { Run(); });
+}
+
+void UpgradeChecker::SetAddresses(const std::string& addresses) {
   std::vector<std::string> parts;
   (void)SplitString(parts, ";", addresses, true);
   std::vector<std::string> bases;
@@ -66,14 +74,8 @@ void UpgradeChecker::Start(const std::string& addresses) {
     while (!part.empty() && part.back() == '/') part.pop_back();
     if (!part.empty()) bases.push_back(part);
   }
-  Stop();
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    addresses_ = std::move(bases);
-  }
-  stop_.Reset();
-  exit_.Reset();
-  worker_ = std::thread([this] { Run(); });
+  std::lock_guard<std::mutex> hold(lock_);
+  addresses_ = std::move(bases);
 }
 
 void UpgradeChecker::Stop() {

@@ -42,6 +42,9 @@ class UpgradeChecker {
   void Start(const std::string& addresses);
   // Asks the worker to end and waits for it.
   void Stop();
+  // Replaces the base addresses without starting anything (same splitting
+  // as Start); for checks run with CheckOnce.
+  void SetAddresses(const std::string& addresses);
   bool IsRunning() const { return worker_.joinable(); }
   std::vector<std::string> Addresses() const;
 
