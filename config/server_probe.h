@@ -31,6 +31,7 @@ class ServerProber {
 
   bool IsRunning() const { return running_.load(); }
   int ThreadCount() const { return thread_count_.load(); }
+  bool StopRequested() const { return stop_flag_.load(); }
 
   // The path of the list file under the system directory.
   static std::string ListFilePath();
