@@ -119,7 +119,7 @@ int32_t HttpDownloadRange(const std::string& file_path, const std::string& url,
     TransferSettings settings = DirectTransferSettings();
     // Certificate errors are ignored only where the deployment asked for it.
     settings.verify_tls = !(parts.secure && InsecureTlsAllowed());
-    settings.receive_chunk = kDownloadBlock;
+    settings.receive_chunk = 4 * kDownloadBlock;
     if (!transfer.Open("GET", TransportUrl(parts), headers, settings)) {
       result = kHttpSendFailed;
       return;

@@ -291,7 +291,7 @@ size_t HttpTransfer::OnBody(char* data, size_t size, size_t count, void* self_pt
   size_t length = size * count;
   if (length == 0) return 0;
   size_t room = self->direct_room_ - self->direct_filled_;
-  size_t cap = 2 * self->settings_.receive_chunk;
+  size_t cap = self->settings_.receive_chunk;
   if (room == 0 && self->Buffered() > 0 && self->Buffered() + length > cap) {
     // Nobody is reading: hold the transfer until a Read wants more.
     self->receive_paused_ = true;
