@@ -30,9 +30,13 @@ void StoreServerList(const std::string& list) {
 
 }  // namespace
 
-ServerProber::~ServerProber() { Stop(); }
+ServerProber::~ServerProber() {
+  Stop();
+}
 
-std::string ServerProber::ListFilePath() { return JoinPath(GetSystemDirectoryPath(), kListFile); }
+std::string ServerProber::ListFilePath() {
+  return JoinPath(GetSystemDirectoryPath(), kListFile);
+}
 
 void ServerProber::Start(const std::string& list_urls) {
   if (running_.exchange(true)) return;

@@ -10,7 +10,9 @@
 
 namespace {
 
-const char* U8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+const char* U8(const char8_t* text) {
+  return reinterpret_cast<const char*>(text);
+}
 
 void PutBig32(std::string& out, uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xff);
@@ -35,8 +37,8 @@ std::string PageHtml(const std::string& title_utf8, int page) {
   std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title_utf8 +
                      "</title></head><body>\n";
   for (int line = 0; line < 400; ++line) {
-    html += "<p>" + title_utf8 + " page " + std::to_string(page) + " line " +
-            std::to_string(line) + "</p>\n";
+    html += "<p>" + title_utf8 + " page " + std::to_string(page) + " line " + std::to_string(line) +
+            "</p>\n";
   }
   return html + "</body></html>\n";
 }
@@ -58,8 +60,7 @@ std::string MakePackage(const DemoBook& book, size_t media_size, uint32_t seed) 
   // A name in the program's code page, as packages made on the service's
   // side carry them.
   zip.AddFile("说明.txt", "demo package of " + book.gid + "\r\n", ZipBuilder::Method::kDeflated);
-  zip.AddFile("book.ini",
-              "[book]\r\ngid=" + book.gid + "\r\nreader=" + book.reader + "\r\n",
+  zip.AddFile("book.ini", "[book]\r\ngid=" + book.gid + "\r\nreader=" + book.reader + "\r\n",
               ZipBuilder::Method::kStored);
   zip.AddFile("reader/" + book.reader, kReaderScript, ZipBuilder::Method::kDeflated, 0755);
   return zip.Finish();

@@ -37,8 +37,8 @@ bool ParseDemoOptions(int argc, char** argv, DemoOptions& options, std::string& 
     int64_t number = 0;
     auto need_number = [&](int64_t low, int64_t high) {
       if (!ParseInt(value, number) || number < low || number > high) {
-        error = name + " needs a number from " + std::to_string(low) + " to " +
-                std::to_string(high);
+        error =
+            name + " needs a number from " + std::to_string(low) + " to " + std::to_string(high);
         return false;
       }
       ++i;

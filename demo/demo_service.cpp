@@ -94,12 +94,11 @@ class DemoService {
     server_.new_task_queue = [] { return new httplib::ThreadPool(8); };
     server_.set_keep_alive_max_count(100);
     Routes();
-    port_ = options_.port == 0 ? server_.bind_to_any_port("127.0.0.1")
-                               : (server_.bind_to_port("127.0.0.1", options_.port) ? options_.port
-                                                                                   : -1);
+    port_ = options_.port == 0
+                ? server_.bind_to_any_port("127.0.0.1")
+                : (server_.bind_to_port("127.0.0.1", options_.port) ? options_.port : -1);
     if (port_ <= 0) {
-      std::fprintf(stderr, "tomerack-demo-service: cannot listen on 127.0.0.1:%d\n",
-                   options_.port);
+      std::fprintf(stderr, "tomerack-demo-service: cannot listen on 127.0.0.1:%d\n", options_.port);
       return 1;
     }
     self_ = "127.0.0.1:" + std::to_string(port_);
@@ -107,8 +106,8 @@ class DemoService {
       std::fprintf(stderr, "tomerack-demo-service: cannot write %s\n", options_.port_file.c_str());
       return 1;
     }
-    std::printf("tomerack-demo-service listening on http://%s/ (stops after %d s)\n",
-                self_.c_str(), options_.stop_after_seconds);
+    std::printf("tomerack-demo-service listening on http://%s/ (stops after %d s)\n", self_.c_str(),
+                options_.stop_after_seconds);
     std::fflush(stdout);
 
     std::thread stopper([this] {
@@ -149,9 +148,8 @@ class DemoService {
   }
 
   void Routes() {
-    server_.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-      Log(req, res);
-    });
+    server_.set_logger(
+        [this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
     server_.set_pre_routing_handler([this](const httplib::Request&, httplib::Response& res) {
       if (options_.slow_ms > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(options_.slow_ms));
@@ -214,12 +212,20 @@ class DemoService {
   std::string Index() const {
     std::string base = "http://" + self_;
     return "tomerack demo service\n"
-           "server list:   " + base + "/serverlist\n"
-           "server test:   " + base + "/test\n"
-           "catalogue:     POST " + base + "/api/tomerack (Authorization: " + options_.token +
+           "server list:   " +
+           base +
+           "/serverlist\n"
+           "server test:   " +
+           base +
+           "/test\n"
+           "catalogue:     POST " +
+           base + "/api/tomerack (Authorization: " + options_.token +
            ")\n"
-           "data root:     " + base + "/data\n"
-           "upgrade base:  " + base + "/upgrade\n";
+           "data root:     " +
+           base +
+           "/data\n"
+           "upgrade base:  " +
+           base + "/upgrade\n";
   }
 
   static void NotFound(httplib::Response& res) {
@@ -242,24 +248,24 @@ class DemoService {
     }
     JsonPtr request(cJSON_Parse(req.body.c_str()));
     cJSON* uid = request ? cJSON_GetObjectItemCaseSensitive(request.get(), "UID") : nullptr;
-    cJSON* session = request ? cJSON_GetObjectItemCaseSensitive(request.get(), "SessionID") : nullptr;
+    cJSON* session =
+        request ? cJSON_GetObjectItemCaseSensitive(request.get(), "SessionID") : nullptr;
     if (!cJSON_IsString(uid)) {
       res.status = 400;
       res.set_content("{\"Return\":\"1002005\",\"Message\":\"no UID\"}", "application/json");
       return;
     }
-    res.set_content(CatalogueReply(uid->valuestring,
-                                   cJSON_IsString(session) ? session->valuestring : ""),
-                    "application/json; charset=utf-8");
+    res.set_content(
+        CatalogueReply(uid->valuestring, cJSON_IsString(session) ? session->valuestring : ""),
+        "application/json; charset=utf-8");
   }
 
   // The dataset reply; columns in an order of their own, with one column
   // the client does not need.
   std::string CatalogueReply(const std::string& uid, const std::string& session) const {
-    static const char* const kColumns[] = {"gid",        "bsid",       "fullName",
-                                           "publisher",  "baseImage",  "insallPara",
-                                           "launchPara", "bookMD5",    "bookPath",
-                                           "bookReader"};
+    static const char* const kColumns[] = {"gid",       "bsid",       "fullName",   "publisher",
+                                           "baseImage", "insallPara", "launchPara", "bookMD5",
+                                           "bookPath",  "bookReader"};
     JsonPtr reply(cJSON_CreateObject());
     cJSON* r = reply.get();
     cJSON_AddStringToObject(r, "Function", "DataAccess");
@@ -278,10 +284,9 @@ class DemoService {
     cJSON* data = cJSON_AddArrayToObject(para, "Data");
     for (const DemoBook& book : books_) {
       std::string digest = book.digest;
-      const std::string cells[] = {book.gid,        book.bsid,   book.title_utf8,
-                                   "demo press",    book.base_image, "",
-                                   "",              digest,      book.book_path,
-                                   book.reader};
+      const std::string cells[] = {
+          book.gid, book.bsid, book.title_utf8, "demo press",   book.base_image,
+          "",       "",        digest,          book.book_path, book.reader};
       for (const std::string& cell : cells) {
         cJSON_AddItemToArray(data, cJSON_CreateString(cell.c_str()));
       }

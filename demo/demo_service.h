@@ -6,12 +6,12 @@
 #include <string>
 
 struct DemoOptions {
-  int port = 0;                // 0: any free port
-  std::string port_file;       // the port chosen is written here
+  int port = 0;           // 0: any free port
+  std::string port_file;  // the port chosen is written here
   int stop_after_seconds = 3600;
   std::string token = "demo-token";  // expected "Authorization" of the catalogue
   std::string version = "1.0.0";     // the published client version
-  std::string access_log;      // one line per request, when set
+  std::string access_log;            // one line per request, when set
   // Faults.
   int64_t drop_after = -1;     // package transfers end after this many bytes
   int slow_ms = 0;             // delay before each answer and each package piece

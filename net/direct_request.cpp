@@ -28,8 +28,7 @@ std::vector<std::string> SplitHeaderText(const std::string& text) {
   return lines;
 }
 
-void AddOrReplaceHeaders(std::vector<std::string>& headers,
-                         const std::vector<std::string>& lines) {
+void AddOrReplaceHeaders(std::vector<std::string>& headers, const std::vector<std::string>& lines) {
   for (const auto& line : lines) {
     std::string name = HeaderName(line);
     bool replaced = false;

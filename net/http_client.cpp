@@ -73,7 +73,9 @@ CHttpClientT::CHttpClientT() : boundary_(MakeBoundary()) {
   content_type_ = "multipart/form-data; boundary=" + boundary_;
 }
 
-CHttpClientT::~CHttpClientT() { AbortTransfer(); }
+CHttpClientT::~CHttpClientT() {
+  AbortTransfer();
+}
 
 void CHttpClientT::SetUseUtf8(bool use_utf8) {
   if (post_) {
@@ -227,8 +229,8 @@ void CHttpClientT::StartUpload(const std::string& url, uint32_t flags) {
       }
       std::string mime = SniffMimeType(head, static_cast<size_t>(got));
       disposition += "; filename=\"" + Encode(part.path) + "\"";
-      part.header = "--" + boundary_ + kCrLf + disposition + kCrLf + "Content-Type: " + mime +
-                    kCrLf + kCrLf;
+      part.header =
+          "--" + boundary_ + kCrLf + disposition + kCrLf + "Content-Type: " + mime + kCrLf + kCrLf;
       ++stat.file_count_;
     } else {
       part.value = Encode(entry.value);
@@ -394,8 +396,7 @@ const char* CHttpResponseT::GetHeader(const char* name) {
 
 size_t CHttpResponseT::ReadContent(void* buffer, size_t size) {
   if (buffer == nullptr) {
-    throw httpclientexceptionA::Argument(
-        "CHttpResponseT::ReadContent: pbyBuff can not be NULL.");
+    throw httpclientexceptionA::Argument("CHttpResponseT::ReadContent: pbyBuff can not be NULL.");
   }
   int64_t got = transfer_->Read(buffer, size);
   if (got < 0) throw httpclientexceptionA(kErrReadFile, transfer_->error_code());

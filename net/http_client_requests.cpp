@@ -20,7 +20,9 @@ using Vexan::httpclientexceptionA;
 constexpr size_t kUploadStep = 10240;
 constexpr size_t kGetBlock = 307199;
 
-bool IsSuccess(int status) { return status >= 200 && status <= 299; }
+bool IsSuccess(int status) {
+  return status >= 200 && status <= 299;
+}
 
 std::string CutAtZero(const char* data, size_t size) {
   const void* zero = std::memchr(data, '\0', size);

@@ -13,7 +13,9 @@ namespace {
 
 constexpr size_t kReadBlock = 65536;
 
-bool IsSuccess(int status) { return status >= 200 && status <= 299; }
+bool IsSuccess(int status) {
+  return status >= 200 && status <= 299;
+}
 
 std::vector<std::string> BaseHeaders() {
   return {"Accept: */*", "Content-Type: text/plain;charset:utf-8"};

@@ -16,7 +16,9 @@ namespace {
 
 constexpr size_t kRawHeaderBuffer = 6400;
 
-bool IsSuccess(int status) { return status >= 200 && status <= 299; }
+bool IsSuccess(int status) {
+  return status >= 200 && status <= 299;
+}
 
 uint32_t CurrentThreadId() {
   return static_cast<uint32_t>(std::hash<std::thread::id>{}(std::this_thread::get_id()));
@@ -114,8 +116,8 @@ int32_t HttpDownloadRange(const std::string& file_path, const std::string& url,
 
     char range[40];
     std::snprintf(range, sizeof range, "Range: bytes=%u-", start_offset);
-    std::vector<std::string> headers = {"Accept: */*", "Pragma: no-cache", "Cache-Control: no-cache",
-                                        range};
+    std::vector<std::string> headers = {"Accept: */*", "Pragma: no-cache",
+                                        "Cache-Control: no-cache", range};
     TransferSettings settings = DirectTransferSettings();
     // Certificate errors are ignored only where the deployment asked for it.
     settings.verify_tls = !(parts.secure && InsecureTlsAllowed());

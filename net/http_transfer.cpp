@@ -10,8 +10,12 @@
 
 namespace {
 
-CURL* Easy(void* p) { return static_cast<CURL*>(p); }
-CURLM* Multi(void* p) { return static_cast<CURLM*>(p); }
+CURL* Easy(void* p) {
+  return static_cast<CURL*>(p);
+}
+CURLM* Multi(void* p) {
+  return static_cast<CURLM*>(p);
+}
 
 void InitCurlOnce() {
   static std::once_flag once;
@@ -60,7 +64,9 @@ bool IsFollowedRedirect(int status) {
 
 }  // namespace
 
-HttpTransfer::HttpTransfer() { InitCurlOnce(); }
+HttpTransfer::HttpTransfer() {
+  InitCurlOnce();
+}
 
 HttpTransfer::~HttpTransfer() {
   if (multi_ != nullptr && easy_ != nullptr && started_) {
@@ -127,7 +133,9 @@ bool HttpTransfer::Open(const std::string& verb, const std::string& url,
   return true;
 }
 
-void HttpTransfer::SetBody(std::string body) { body_ = std::move(body); }
+void HttpTransfer::SetBody(std::string body) {
+  body_ = std::move(body);
+}
 
 void HttpTransfer::AnnounceBody(uint64_t length) {
   streaming_ = true;

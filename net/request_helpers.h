@@ -38,7 +38,8 @@ inline constexpr const char kHttpErrorText[] = "http出错";
 inline constexpr const char kUserInterruptText[] = "用户中断";
 
 // The user agent of the three functions that talk to the service directly.
-inline constexpr const char kBrowserUserAgent[] = "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT 5.0)";
+inline constexpr const char kBrowserUserAgent[] =
+    "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT 5.0)";
 
 using HttpFieldMap = std::map<std::string, std::string>;
 

@@ -40,7 +40,9 @@ bool Delete(const std::string& path) {
 
 UpgradeChecker::UpgradeChecker() : UpgradeChecker(Timing()) {}
 
-UpgradeChecker::UpgradeChecker(const Timing& timing) : timing_(timing) { DeleteLeftovers(); }
+UpgradeChecker::UpgradeChecker(const Timing& timing) : timing_(timing) {
+  DeleteLeftovers();
+}
 
 UpgradeChecker::~UpgradeChecker() {
   Stop();

@@ -18,10 +18,10 @@
 class UpgradeChecker {
  public:
   struct Timing {
-    uint32_t initial_delay_ms = 20000;   // before the first wait
-    uint32_t retry_interval_ms = 10000;  // between checks until one succeeds
+    uint32_t initial_delay_ms = 20000;       // before the first wait
+    uint32_t retry_interval_ms = 10000;      // between checks until one succeeds
     uint32_t current_interval_ms = 3600000;  // between checks after that
-    uint32_t address_wait_ms = 1000;     // before each base address
+    uint32_t address_wait_ms = 1000;         // before each base address
   };
 
   static constexpr const char kInstalledVersion[] = "system/version.dat";

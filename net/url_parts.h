@@ -7,7 +7,7 @@
 struct UrlParts {
   std::string scheme;  // text before the first "://", may be empty
   std::string host;
-  int port = 80;       // explicit, or 443 for https and 80 otherwise
+  int port = 80;        // explicit, or 443 for https and 80 otherwise
   bool secure = false;  // scheme is https (any case)
   // Path, query and fragment together, always starting with "/".
   std::string object;

@@ -31,8 +31,8 @@ int RunGet(Arguments args) {
 
   std::string text, status_text;
   bool is_text = false;
-  int32_t result = HttpGetToFile(nullptr, false, has_out ? nullptr : &text, &is_text, out,
-                                 &status_text, url);
+  int32_t result =
+      HttpGetToFile(nullptr, false, has_out ? nullptr : &text, &is_text, out, &status_text, url);
   if (result != kHttpOk) {
     return Fail("result " + std::to_string(result) +
                 (status_text.empty() ? "" : " (" + platform::GbkToUtf8(status_text) + ")"));
@@ -53,8 +53,8 @@ int PrintProgress(DownloadProgress* progress) {
       break;
     case 5:
       last_reported = 0;
-      std::fprintf(stderr, "writing from offset %" PRIu32 ", %" PRIu32 " of %" PRIu32
-                           " bytes, range %s\n",
+      std::fprintf(stderr,
+                   "writing from offset %" PRIu32 ", %" PRIu32 " of %" PRIu32 " bytes, range %s\n",
                    progress->start_offset, progress->content_length, progress->total_size,
                    progress->has_range ? "honoured" : "ignored");
       break;
@@ -82,8 +82,8 @@ int RunRange(Arguments args) {
   if (args.size() != 2) return Fail(kUsage, kExitUsage);
   std::string url, file;
   if (!ArgumentPath(args[0], url) || !ArgumentPath(args[1], file)) return kExitFailure;
-  int32_t result = HttpDownloadRange(file, url, offset, nullptr, "tomerack-tool", &PrintProgress,
-                                     nullptr);
+  int32_t result =
+      HttpDownloadRange(file, url, offset, nullptr, "tomerack-tool", &PrintProgress, nullptr);
   std::printf("%" PRId32 "\n", result);
   std::fflush(stdout);
   return result == kHttpOk ? kExitOk : kExitFailure;

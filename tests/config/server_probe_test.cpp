@@ -64,8 +64,8 @@ class ServerProbeTest : public testing_support::ProgramDirSandbox {
   // Starts a probe and waits for it to end.
   void Probe(const std::string& urls) {
     prober_.Start(urls);
-    ASSERT_TRUE(testing_support::WaitFor([&] { return !prober_.IsRunning(); },
-                                         std::chrono::seconds(60)));
+    ASSERT_TRUE(
+        testing_support::WaitFor([&] { return !prober_.IsRunning(); }, std::chrono::seconds(60)));
   }
 
   // The list as Config.EF holds it.

@@ -1,7 +1,6 @@
 // The demo service answers what the client's endpoints rely on.
-#include <gtest/gtest.h>
-
 #include <cJSON.h>
+#include <gtest/gtest.h>
 #include <strings.h>
 
 #include "net/request_helpers.h"
@@ -32,9 +31,10 @@ TEST_F(DemoServiceTest, ServerListAndTestPointAtTheServiceItself) {
 TEST_F(DemoServiceTest, CatalogueNeedsTheTokenAndListsBooksWithMatchingDigests) {
   DemoServiceProcess demo;
   ASSERT_TRUE(demo.Start(dir(), {"--token", "secret-1"}));
-  std::string request = "{\r\n\"Function\":\"DataAccess\",\"Callback\":\"\",\"UID\":\"u42\","
-                        "\"SessionID\":\"s1\",\"ID\":\"\",\"Para\":{\r\n\t\"Dataset\":\"DTM\","
-                        "\"Data\":\"Tomerack_Get\",\"Condition\":[],\"ConditionName\":[]}}";
+  std::string request =
+      "{\r\n\"Function\":\"DataAccess\",\"Callback\":\"\",\"UID\":\"u42\","
+      "\"SessionID\":\"s1\",\"ID\":\"\",\"Para\":{\r\n\t\"Dataset\":\"DTM\","
+      "\"Data\":\"Tomerack_Get\",\"Condition\":[],\"ConditionName\":[]}}";
   const std::string headers = "Content-Type: application/json;charset:utf-8\r\nAuthorization: ";
   std::string reply;
   EXPECT_EQ(HttpRequestText(reply, "POST", demo.Url("/api/tomerack?1"), request.data(),
@@ -119,8 +119,8 @@ TEST_F(DemoServiceTest, FaultsAndUpgradeFiles) {
 }
 
 TEST_F(DemoServiceTest, StopsByItselfAndRefusesBadOptions) {
-  auto ended = testing_support::RunCommand(TOMERACK_DEMO_SERVICE_PATH,
-                                           {"--port", "0", "--stop-after", "1"});
+  auto ended =
+      testing_support::RunCommand(TOMERACK_DEMO_SERVICE_PATH, {"--port", "0", "--stop-after", "1"});
   EXPECT_EQ(ended.exit_code, 0);
   EXPECT_NE(ended.out.find("listening on http://127.0.0.1:"), std::string::npos);
   auto bad = testing_support::RunCommand(TOMERACK_DEMO_SERVICE_PATH, {"--status", "42"});

@@ -1,15 +1,14 @@
 // HttpDownloadRange against the demo service (a process of its own) and
 // against loopback servers for the answers the demo does not give.
 #include <gtest/gtest.h>
-
 #include <strings.h>
 
 #include <thread>
 
+#include "config/program_paths.h"
 #include "net/request_helpers.h"
 #include "net/tls_setting.h"
 #include "platform/ini_file.h"
-#include "config/program_paths.h"
 #include "tests/support/demo_service_process.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/program_dir.h"
@@ -61,8 +60,8 @@ class DownloadRangeTest : public testing_support::ProgramDirSandbox {
  protected:
   // The package as the demo serves it whole.
   std::string FetchWhole(DemoServiceProcess& demo) {
-    EXPECT_EQ(HttpDownloadRange(Path("whole.zip"), demo.Url(kPackage), 0, nullptr, nullptr,
-                                nullptr, nullptr),
+    EXPECT_EQ(HttpDownloadRange(Path("whole.zip"), demo.Url(kPackage), 0, nullptr, nullptr, nullptr,
+                                nullptr),
               0);
     return ReadFile("whole.zip");
   }
@@ -168,55 +167,56 @@ TEST_F(DownloadRangeTest, DroppedTransferIsAFailureAndResumesToTheRightDigest) {
                               nullptr, nullptr, nullptr, nullptr),
             0);
   std::string digest;
-  EXPECT_EQ(HttpRequestText(digest, "GET", demo.Url(std::string(kPackage) + ".MD5?timemark=1")),
-            0);
+  EXPECT_EQ(HttpRequestText(digest, "GET", demo.Url(std::string(kPackage) + ".MD5?timemark=1")), 0);
   EXPECT_EQ(Md5Of(ReadFile("d.zip")), digest);  // the first book's digest is lower case
 }
 
 TEST_F(DownloadRangeTest, StatusAndConnectionFailures) {
   DemoServiceProcess demo;
   ASSERT_TRUE(demo.Start(dir()));
-  EXPECT_EQ(HttpDownloadRange(Path("a.zip"), demo.Url("/data/books/g9/g9.zip"), 0, nullptr,
-                              nullptr, nullptr, nullptr),
+  EXPECT_EQ(HttpDownloadRange(Path("a.zip"), demo.Url("/data/books/g9/g9.zip"), 0, nullptr, nullptr,
+                              nullptr, nullptr),
             1008404);
   EXPECT_EQ(HttpDownloadRange(Path("b.zip"), "http://127.0.0.1:1/x.zip", 0, nullptr, nullptr,
                               nullptr, nullptr),
             1008001);
-  EXPECT_EQ(HttpDownloadRange(Path("b.zip"), "http://:80/x.zip", 0, nullptr, nullptr, nullptr,
-                              nullptr),
-            1008001);
+  EXPECT_EQ(
+      HttpDownloadRange(Path("b.zip"), "http://:80/x.zip", 0, nullptr, nullptr, nullptr, nullptr),
+      1008001);
   // Past the end of the package: the server refuses the range.
   EXPECT_EQ(HttpDownloadRange(Path("c.zip"), demo.Url(kPackage), 50000000, nullptr, nullptr,
                               nullptr, nullptr),
             1008416);
   WriteFile("dir.zip/inside", "");
-  EXPECT_EQ(HttpDownloadRange(Path("dir.zip"), demo.Url(kPackage), 0, nullptr, nullptr, nullptr,
-                              nullptr),
-            1010003);
+  EXPECT_EQ(
+      HttpDownloadRange(Path("dir.zip"), demo.Url(kPackage), 0, nullptr, nullptr, nullptr, nullptr),
+      1010003);
 }
 
 TEST_F(DownloadRangeTest, FaultStatusOfTheDemoServiceComesThrough) {
   DemoServiceProcess demo;
   ASSERT_TRUE(demo.Start(dir(), {"--status", "503"}));
-  EXPECT_EQ(HttpDownloadRange(Path("s.zip"), demo.Url(kPackage), 0, nullptr, nullptr, nullptr,
-                              nullptr),
-            1008503);
+  EXPECT_EQ(
+      HttpDownloadRange(Path("s.zip"), demo.Url(kPackage), 0, nullptr, nullptr, nullptr, nullptr),
+      1008503);
 }
 
 TEST_F(DownloadRangeTest, AnswerWithoutContentLengthOrCutShortIsNoSuccess) {
   testing_support::RawHttpServer server([](const testing_support::RawHttpServer::Request& r) {
     if (r.head.find("GET /chunked") == 0) {
-      return std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n"
-                         "\r\n5\r\nhello\r\n0\r\n\r\n");
+      return std::string(
+          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n"
+          "\r\n5\r\nhello\r\n0\r\n\r\n");
     }
-    return std::string("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-99/100\r\n"
-                       "Content-Length: 100\r\nConnection: close\r\n\r\nshort");
+    return std::string(
+        "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-99/100\r\n"
+        "Content-Length: 100\r\nConnection: close\r\n\r\nshort");
   });
   EXPECT_EQ(HttpDownloadRange(Path("n.bin"), server.Url("/chunked"), 0, nullptr, nullptr, nullptr,
                               nullptr),
             1008000 + 12150);
-  int32_t cut = HttpDownloadRange(Path("m.bin"), server.Url("/cut"), 0, nullptr, nullptr, nullptr,
-                                  nullptr);
+  int32_t cut =
+      HttpDownloadRange(Path("m.bin"), server.Url("/cut"), 0, nullptr, nullptr, nullptr, nullptr);
   EXPECT_NE(cut, 0);
   EXPECT_EQ(ReadFile("m.bin"), "short");
 }
@@ -230,8 +230,8 @@ TEST_F(DownloadRangeTest, RunsOnSeveralThreadsAtOnce) {
   std::vector<std::thread> threads;
   for (int i = 0; i < 3; ++i) {
     threads.emplace_back([&, i] {
-      results[i] = HttpDownloadRange(Path("t" + std::to_string(i) + ".zip"),
-                                     demo.Url(packages[i]), 0, nullptr, nullptr, nullptr, nullptr);
+      results[i] = HttpDownloadRange(Path("t" + std::to_string(i) + ".zip"), demo.Url(packages[i]),
+                                     0, nullptr, nullptr, nullptr, nullptr);
     });
   }
   for (auto& t : threads) t.join();
@@ -239,17 +239,17 @@ TEST_F(DownloadRangeTest, RunsOnSeveralThreadsAtOnce) {
     EXPECT_EQ(results[i], 0);
     std::string digest;
     ASSERT_EQ(HttpRequestText(digest, "GET", demo.Url(std::string(packages[i]) + ".MD5")), 0);
-    EXPECT_TRUE(strcasecmp(Md5Of(ReadFile("t" + std::to_string(i) + ".zip")).c_str(),
-                           digest.c_str()) == 0);
+    EXPECT_TRUE(
+        strcasecmp(Md5Of(ReadFile("t" + std::to_string(i) + ".zip")).c_str(), digest.c_str()) == 0);
   }
 }
 
 // https with a self-signed certificate: refused unless the INI allows it.
 TEST_F(DownloadRangeTest, HttpsCertificatesAreCheckedUnlessTheIniAllowsLaxMode) {
   auto made = testing_support::RunCommand(
-      "/usr/bin/openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
-                           "/CN=tomerack.invalid", "-days", "2", "-keyout", Path("key.pem"),
-                           "-out", Path("cert.pem")});
+      "/usr/bin/openssl",
+      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=tomerack.invalid", "-days",
+       "2", "-keyout", Path("key.pem"), "-out", Path("cert.pem")});
   ASSERT_EQ(made.exit_code, 0) << made.err;
   httplib::SSLServer server(Path("cert.pem").c_str(), Path("key.pem").c_str());
   ASSERT_TRUE(server.is_valid());

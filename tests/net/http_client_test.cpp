@@ -112,7 +112,8 @@ TEST(HttpClientTest, ArgumentChecksNameClassOperationAndArgument) {
             std::make_pair(107, std::string("The port number is not valid.")));
   EXPECT_EQ(Thrown([&] { (void)client.SendGet("http:///x"); }),
             std::make_pair(103, std::string("The requested URL is not a valid URL.")));
-  EXPECT_EQ(Vexan::HttpClientErrorMessage(603, "/x/y"), "OpenFile (::CreateFile) failed (\"/x/y\").");
+  EXPECT_EQ(Vexan::HttpClientErrorMessage(603, "/x/y"),
+            "OpenFile (::CreateFile) failed (\"/x/y\").");
   EXPECT_EQ(Vexan::HttpClientErrorMessage(1234), "user-defined error message");
 }
 

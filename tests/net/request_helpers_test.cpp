@@ -14,7 +14,9 @@ using testing_support::Answer;
 using testing_support::LoopbackServer;
 using testing_support::RawHttpServer;
 
-const char* U8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+const char* U8(const char8_t* text) {
+  return reinterpret_cast<const char*>(text);
+}
 
 // A long UTF-8 text and its GBK form.
 std::string Repeat(const std::string& text, size_t times) {
@@ -53,9 +55,8 @@ class RequestHelpersTest : public testing_support::Sandbox {
                           req.get_header_value("Authorization") + "|" + req.body,
                       "application/json");
     });
-    s.Get("/redirect", [](const httplib::Request&, httplib::Response& res) {
-      res.set_redirect("/text");
-    });
+    s.Get("/redirect",
+          [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/text"); });
     server_.Start();
   }
 
@@ -85,9 +86,9 @@ TEST_F(RequestHelpersTest, GetToFileKeepsTextAndFileAndReportsStatus) {
     std::string file = Path(name);
     std::string text, status_text;
     bool is_text = false;
-    EXPECT_EQ(HttpGetToFile(nullptr, false, &text, &is_text, file, &status_text,
-                            server_.Url(c.path)),
-              c.result);
+    EXPECT_EQ(
+        HttpGetToFile(nullptr, false, &text, &is_text, file, &status_text, server_.Url(c.path)),
+        c.result);
     EXPECT_EQ(is_text, c.is_text);
     EXPECT_EQ(text, c.text);
     EXPECT_EQ(status_text, c.status_text);
@@ -105,8 +106,9 @@ TEST_F(RequestHelpersTest, GetToFileNeverReplacesAFileWithAnErrorPageOrAPart) {
   EXPECT_EQ(ReadFile("keep.dat"), "the good old file");
 
   RawHttpServer cut([](const RawHttpServer::Request&) {
-    return std::string("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5000\r\n"
-                       "Connection: close\r\n\r\nonly a part");
+    return std::string(
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5000\r\n"
+        "Connection: close\r\n\r\nonly a part");
   });
   std::string status_text;
   int32_t result = HttpGetToFile(nullptr, false, nullptr, nullptr, Path("keep.dat"), &status_text,
@@ -128,8 +130,8 @@ TEST_F(RequestHelpersTest, GetToFileCancelledBeforeTheRequestSendsNothing) {
 
 TEST_F(RequestHelpersTest, GetToFileOfAnUnreachableServerIsAClientError) {
   std::string status_text;
-  int32_t result = HttpGetToFile(nullptr, false, nullptr, nullptr, {}, &status_text,
-                                 "http://127.0.0.1:1/x");
+  int32_t result =
+      HttpGetToFile(nullptr, false, nullptr, nullptr, {}, &status_text, "http://127.0.0.1:1/x");
   EXPECT_EQ(result, 1008406);
   EXPECT_EQ(status_text, "::HttpSendRequest failed.");
 }
@@ -207,8 +209,8 @@ TEST_F(UploadFormTest, AnswerIsConvertedOnlyWhenItNamesUtf8) {
     });
     std::string answer, error;
     HttpFieldMap fields = {{"name", "value"}};
-    EXPECT_EQ(HttpUploadForm(answer, fields, {}, "127.0.0.1",
-                             std::stoi(server.Url("").substr(17)), "/up", error),
+    EXPECT_EQ(HttpUploadForm(answer, fields, {}, "127.0.0.1", std::stoi(server.Url("").substr(17)),
+                             "/up", error),
               0);
     EXPECT_TRUE(answer == c.answer) << answer.size() << " vs " << c.answer.size();
   }
@@ -250,8 +252,7 @@ TEST_F(UploadFormTest, StatusesAndFailuresBeforeAndAfterTheAnswer) {
 
   HttpFieldMap bad_header = {{"X-Empty", ""}};
   EXPECT_EQ(HttpUploadForm(answer, {}, {}, "127.0.0.1", port, "/up", error, &bad_header), 1008000);
-  EXPECT_EQ(HttpUploadForm(answer, {}, {}, "127.0.0.1", testing_support::kClosedPort, "/up",
-                           error),
+  EXPECT_EQ(HttpUploadForm(answer, {}, {}, "127.0.0.1", testing_support::kClosedPort, "/up", error),
             1008000);
   EXPECT_EQ(error, "http出错");
 }

@@ -30,15 +30,15 @@ class UpgradeCheckerTest : public testing_support::ProgramDirSandbox {
  protected:
   // A server publishing version under /up.
   void Publish(LoopbackServer& server, const std::string& version, int program_status = 200) {
-    server.server().Get("/up/version.dat", [version](const httplib::Request&,
-                                                     httplib::Response& res) {
-      res.set_content(version, "text/plain");
-    });
-    server.server().Get("/up/upgrade.exe", [program_status](const httplib::Request&,
-                                                            httplib::Response& res) {
-      res.status = program_status;
-      res.set_content(kUpgradeScript, "application/octet-stream");
-    });
+    server.server().Get("/up/version.dat",
+                        [version](const httplib::Request&, httplib::Response& res) {
+                          res.set_content(version, "text/plain");
+                        });
+    server.server().Get("/up/upgrade.exe",
+                        [program_status](const httplib::Request&, httplib::Response& res) {
+                          res.status = program_status;
+                          res.set_content(kUpgradeScript, "application/octet-stream");
+                        });
     server.Start();
   }
   void Install(const std::string& version) { WriteFile("system/version.dat", version); }

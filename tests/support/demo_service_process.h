@@ -18,8 +18,8 @@ class DemoServiceProcess {
     port_file_ = directory + "/demo-port";
     std::remove(port_file_.c_str());
     access_log_ = directory + "/demo-access.log";
-    options.insert(options.end(), {"--port", "0", "--port-file", port_file_, "--stop-after",
-                                   "600", "--access-log", access_log_});
+    options.insert(options.end(), {"--port", "0", "--port-file", port_file_, "--stop-after", "600",
+                                   "--access-log", access_log_});
     process_ = platform::StartProcess(TOMERACK_DEMO_SERVICE_PATH, options, directory);
     if (!process_.valid()) return false;
     bool ready = WaitFor([&] { return !ReadBytes(port_file_).empty() || !process_.IsRunning(); },

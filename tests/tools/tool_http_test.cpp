@@ -28,7 +28,8 @@ TEST_F(ToolHttpTest, GetPrintsTextOrSavesAndFailsWithTheResultCode) {
   EXPECT_EQ(saved.exit_code, 0);
   EXPECT_EQ(ReadFile("cover.png").substr(1, 3), "PNG");
 
-  auto binary = RunCommand(TOMERACK_TOOL_PATH, {"http", "get", demo_.Url("/data/images/g1001.png")});
+  auto binary =
+      RunCommand(TOMERACK_TOOL_PATH, {"http", "get", demo_.Url("/data/images/g1001.png")});
   EXPECT_EQ(binary.exit_code, 1);
   EXPECT_NE(binary.err.find("--out FILE"), std::string::npos);
 
@@ -48,19 +49,19 @@ TEST_F(ToolHttpTest, RangeResumesAndPrintsTheResultLast) {
   std::string bytes = ReadFile("whole.zip");
 
   WriteFile("part.zip", bytes.substr(0, 5000));
-  auto resumed = RunCommand(TOMERACK_TOOL_PATH,
-                            {"http", "range", url, Path("part.zip"), "--offset", "5000"});
+  auto resumed =
+      RunCommand(TOMERACK_TOOL_PATH, {"http", "range", url, Path("part.zip"), "--offset", "5000"});
   EXPECT_EQ(resumed.exit_code, 0);
   EXPECT_NE(resumed.err.find("writing from offset 5000"), std::string::npos);
   EXPECT_TRUE(ReadFile("part.zip") == bytes);
 
-  auto missing = RunCommand(TOMERACK_TOOL_PATH,
-                            {"http", "range", demo_.Url("/data/none.zip"), Path("n.zip")});
+  auto missing =
+      RunCommand(TOMERACK_TOOL_PATH, {"http", "range", demo_.Url("/data/none.zip"), Path("n.zip")});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.out, "1008404\n");
-  EXPECT_EQ(RunCommand(TOMERACK_TOOL_PATH, {"http", "range", url, Path("x"), "--offset", "-1"})
-                .exit_code,
-            2);
+  EXPECT_EQ(
+      RunCommand(TOMERACK_TOOL_PATH, {"http", "range", url, Path("x"), "--offset", "-1"}).exit_code,
+      2);
 }
 
 }  // namespace
