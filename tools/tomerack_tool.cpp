@@ -17,6 +17,8 @@ constexpr const char kHelp[] =
     "  base64 FILE                     the file's Base64 text\n"
     "  zip list ARCHIVE | extract ARCHIVE DIR\n"
     "                                  list a package, or unpack it as the client installs it\n"
+    "  http get URL [--out FILE]       GET; the body to FILE or (text) to standard output\n"
+    "  http range URL FILE [--offset N]  resumable download into FILE; prints the result code\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
 
 int Dispatch(const std::string& command, Arguments args) {
@@ -26,6 +28,7 @@ int Dispatch(const std::string& command, Arguments args) {
   if (command == "md5") return RunMd5(std::move(args));
   if (command == "base64") return RunBase64(std::move(args));
   if (command == "zip") return RunZip(std::move(args));
+  if (command == "http") return RunHttp(std::move(args));
   return Fail("unknown command \"" + command + "\"; try --help", kExitUsage);
 }
 

@@ -38,3 +38,4 @@ int RunConfig(Arguments args);
 int RunMd5(Arguments args);
 int RunBase64(Arguments args);
 int RunZip(Arguments args);
+int RunHttp(Arguments args);

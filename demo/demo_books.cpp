@@ -1,0 +1,142 @@
+#include "demo/demo_books.h"
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <random>
+
+#include "demo/zip_builder.h"
+#include "util/md5.h"
+
+namespace {
+
+const char* U8(const char8_t* text) {
+  return reinterpret_cast<const char*>(text);
+}
+
+void PutBig32(std::string& out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xff);
+}
+
+void PngChunk(std::string& out, const char* type, const std::string& data) {
+  PutBig32(out, static_cast<uint32_t>(data.size()));
+  std::string body = std::string(type, 4) + data;
+  out += body;
+  PutBig32(out, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                            static_cast<uInt>(body.size()))));
+}
+
+std::string RandomBytes(size_t size, uint32_t seed) {
+  std::mt19937 generator(seed);
+  std::string data(size, '\0');
+  for (char& c : data) c = static_cast<char>(generator() & 0xff);
+  return data;
+}
+
+std::string PageHtml(const std::string& title_utf8, int page) {
+  std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title_utf8 +
+                     "</title></head><body>\n";
+  for (int line = 0; line < 400; ++line) {
+    html += "<p>" + title_utf8 + " page " + std::to_string(page) + " line " + std::to_string(line) +
+            "</p>\n";
+  }
+  return html + "</body></html>\n";
+}
+
+constexpr const char kReaderScript[] =
+    "#!/bin/sh\n"
+    "# Demo reader: shows which book it was asked to open.\n"
+    "echo \"tomereader: opening $*\"\n";
+
+std::string MakePackage(const DemoBook& book, size_t media_size, uint32_t seed) {
+  ZipBuilder zip;
+  zip.AddDirectory("content/");
+  zip.AddFile("content/pages/page1.html", PageHtml(book.title_utf8, 1),
+              ZipBuilder::Method::kDeflated);
+  zip.AddFile("content/pages/page2.html", PageHtml(book.title_utf8, 2),
+              ZipBuilder::Method::kDeflated);
+  zip.AddFile("content/media/clip.bin", RandomBytes(media_size, seed), ZipBuilder::Method::kStored);
+  zip.AddFile("images/cover.png", book.cover_png, ZipBuilder::Method::kStored);
+  // A name in the program's code page, as packages made on the service's
+  // side carry them.
+  zip.AddFile("说明.txt", "demo package of " + book.gid + "\r\n", ZipBuilder::Method::kDeflated);
+  zip.AddFile("book.ini", "[book]\r\ngid=" + book.gid + "\r\nreader=" + book.reader + "\r\n",
+              ZipBuilder::Method::kStored);
+  zip.AddFile("reader/" + book.reader, kReaderScript, ZipBuilder::Method::kDeflated, 0755);
+  return zip.Finish();
+}
+
+}  // namespace
+
+std::string MakeSolidPng(int width, int height, unsigned rgb) {
+  std::string out = "\x89PNG\r\n\x1a\n";
+  std::string header;
+  PutBig32(header, static_cast<uint32_t>(width));
+  PutBig32(header, static_cast<uint32_t>(height));
+  header += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB
+  PngChunk(out, "IHDR", header);
+  std::string raw;
+  for (int y = 0; y < height; ++y) {
+    raw += '\0';  // no filter
+    for (int x = 0; x < width; ++x) {
+      raw += static_cast<char>((rgb >> 16) & 0xff);
+      raw += static_cast<char>((rgb >> 8) & 0xff);
+      raw += static_cast<char>(rgb & 0xff);
+    }
+  }
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  std::string packed(size, '\0');
+  compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+           reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()));
+  packed.resize(size);
+  PngChunk(out, "IDAT", packed);
+  PngChunk(out, "IEND", {});
+  return out;
+}
+
+std::string MakeUpgradeProgram(const std::string& version) {
+  return "#!/bin/sh\n"
+         "# Demo upgrade program: records the new version as installed.\n"
+         "[ \"$1\" = \"/upgrade\" ] || exit 2\n"
+         "mkdir -p system\n"
+         "printf '%s\\r\\n' '" +
+         version + "' > system/version.dat\n";
+}
+
+std::vector<DemoBook> MakeDemoBooks() {
+  struct Seed {
+    const char* bsid;
+    const char* gid;
+    const char8_t* title;
+    unsigned colour;
+    size_t media_size;
+    bool upper_digest;
+  };
+  const Seed seeds[] = {
+      {"b1001", "g1001", u8"数学 七年级 上册", 0x3366cc, 300 * 1024, false},
+      {"b1002", "g1002", u8"语文 七年级 上册", 0xcc3333, 520 * 1024, true},
+      {"b1003", "g1003", u8"英语 七年级 上册", 0x33aa55, 150 * 1024, true},
+  };
+  std::vector<DemoBook> books;
+  uint32_t seed_number = 1;
+  for (const Seed& seed : seeds) {
+    DemoBook book;
+    book.bsid = seed.bsid;
+    book.gid = seed.gid;
+    book.title_utf8 = U8(seed.title);
+    book.base_image = "images/" + book.gid + ".png";
+    book.book_path = "books/" + book.gid + "/" + book.gid + ".zip";
+    book.reader = "tomereader";
+    book.cover_png = MakeSolidPng(48, 64, seed.colour);
+    book.package = MakePackage(book, seed.media_size, seed_number++);
+    MD5Computer md5;
+    if (!md5.TextMD5(book.digest, book.package)) book.digest.assign(32, '0');
+    if (seed.upper_digest) {
+      for (char& c : book.digest) {
+        if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+      }
+    }
+    books.push_back(std::move(book));
+  }
+  return books;
+}

@@ -1,0 +1,369 @@
+#include "demo/demo_service.h"
+
+#include <cJSON.h>
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "demo/demo_books.h"
+
+namespace {
+
+constexpr size_t kPiece = 256 * 1024;
+
+// Bytes served with ranges: a book package or the generated big file.
+class Blob {
+ public:
+  virtual ~Blob() = default;
+  virtual uint64_t size() const = 0;
+  virtual void Copy(uint64_t offset, size_t count, char* out) const = 0;
+};
+
+class StringBlob : public Blob {
+ public:
+  explicit StringBlob(std::string data) : data_(std::move(data)) {}
+  uint64_t size() const override { return data_.size(); }
+  void Copy(uint64_t offset, size_t count, char* out) const override {
+    std::memcpy(out, data_.data() + offset, count);
+  }
+
+ private:
+  std::string data_;
+};
+
+// A pseudo-random mebibyte repeated: cheap to serve at any size.
+class PatternBlob : public Blob {
+ public:
+  explicit PatternBlob(uint64_t size) : size_(size), block_(1 << 20, '\0') {
+    uint32_t x = 2463534242u;
+    for (char& c : block_) {
+      x ^= x << 13;
+      x ^= x >> 17;
+      x ^= x << 5;
+      c = static_cast<char>(x & 0xff);
+    }
+  }
+  uint64_t size() const override { return size_; }
+  void Copy(uint64_t offset, size_t count, char* out) const override {
+    while (count > 0) {
+      size_t at = static_cast<size_t>(offset % block_.size());
+      size_t n = std::min(count, block_.size() - at);
+      std::memcpy(out, block_.data() + at, n);
+      out += n;
+      offset += n;
+      count -= n;
+    }
+  }
+
+ private:
+  uint64_t size_;
+  std::string block_;
+};
+
+struct JsonFree {
+  void operator()(cJSON* json) const { cJSON_Delete(json); }
+};
+using JsonPtr = std::unique_ptr<cJSON, JsonFree>;
+
+std::string PrintCompact(cJSON* json) {
+  char* text = cJSON_PrintUnformatted(json);
+  std::string out = text != nullptr ? text : "";
+  cJSON_free(text);
+  return out;
+}
+
+class DemoService {
+ public:
+  explicit DemoService(const DemoOptions& options) : options_(options), books_(MakeDemoBooks()) {
+    for (const DemoBook& book : books_) {
+      packages_[book.gid] = std::make_shared<StringBlob>(book.package);
+    }
+    if (options_.big_file_mib > 0) {
+      big_ = std::make_shared<PatternBlob>(static_cast<uint64_t>(options_.big_file_mib) << 20);
+    }
+  }
+
+  int Run() {
+    server_.new_task_queue = [] { return new httplib::ThreadPool(8); };
+    server_.set_keep_alive_max_count(100);
+    Routes();
+    port_ = options_.port == 0
+                ? server_.bind_to_any_port("127.0.0.1")
+                : (server_.bind_to_port("127.0.0.1", options_.port) ? options_.port : -1);
+    if (port_ <= 0) {
+      std::fprintf(stderr, "tomerack-demo-service: cannot listen on 127.0.0.1:%d\n", options_.port);
+      return 1;
+    }
+    self_ = "127.0.0.1:" + std::to_string(port_);
+    if (!options_.port_file.empty() && !WritePortFile()) {
+      std::fprintf(stderr, "tomerack-demo-service: cannot write %s\n", options_.port_file.c_str());
+      return 1;
+    }
+    std::printf("tomerack-demo-service listening on http://%s/ (stops after %d s)\n", self_.c_str(),
+                options_.stop_after_seconds);
+    std::fflush(stdout);
+
+    std::thread stopper([this] {
+      std::unique_lock<std::mutex> hold(stop_lock_);
+      stop_changed_.wait_for(hold, std::chrono::seconds(options_.stop_after_seconds),
+                             [this] { return listen_ended_; });
+      server_.stop();
+    });
+    bool listened = server_.listen_after_bind();
+    {
+      std::lock_guard<std::mutex> hold(stop_lock_);
+      listen_ended_ = true;
+    }
+    stop_changed_.notify_all();
+    stopper.join();
+    return listened ? 0 : 1;
+  }
+
+ private:
+  bool WritePortFile() const {
+    std::string temp = options_.port_file + ".tmp";
+    {
+      std::ofstream out(temp, std::ios::trunc);
+      out << port_ << "\n";
+      if (!out) return false;
+    }
+    return std::rename(temp.c_str(), options_.port_file.c_str()) == 0;
+  }
+
+  void Log(const httplib::Request& req, const httplib::Response& res) {
+    if (options_.access_log.empty()) return;
+    std::lock_guard<std::mutex> hold(log_lock_);
+    std::ofstream out(options_.access_log, std::ios::app);
+    out << req.method << " " << req.path << " " << res.status;
+    if (req.has_header("Range")) out << " range=" << req.get_header_value("Range");
+    if (req.has_header("User-Agent")) out << " agent=" << req.get_header_value("User-Agent");
+    out << "\n";
+  }
+
+  void Routes() {
+    server_.set_logger(
+        [this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
+    server_.set_pre_routing_handler([this](const httplib::Request&, httplib::Response& res) {
+      if (options_.slow_ms > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(options_.slow_ms));
+      }
+      if (options_.status != 0) {
+        res.status = options_.status;
+        res.set_content("demo fault: status " + std::to_string(options_.status) + "\n",
+                        "text/plain");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server_.Get("/", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content(Index(), "text/plain; charset=utf-8");
+    });
+    server_.Get("/serverlist", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content("app#demo#1#1#" + self_ + ";dat#demo#1#1#" + self_ + ";cor#demo#1#1#" + self_,
+                      "text/plain");
+    });
+    server_.Get("/test", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("OK\n", "text/plain");
+    });
+    server_.Post("/api/tomerack", [this](const httplib::Request& req, httplib::Response& res) {
+      Catalogue(req, res);
+    });
+    server_.Get(R"(/data/images/([A-Za-z0-9_]+)\.png)",
+                [this](const httplib::Request& req, httplib::Response& res) {
+                  const DemoBook* book = Find(req.matches[1]);
+                  if (book == nullptr) return NotFound(res);
+                  res.set_content(book->cover_png, "image/png");
+                });
+    server_.Get(R"(/data/books/([A-Za-z0-9_]+)/([A-Za-z0-9_]+)\.zip\.MD5)",
+                [this](const httplib::Request& req, httplib::Response& res) {
+                  const DemoBook* book = Find(req.matches[2]);
+                  if (book == nullptr || req.matches[1] != req.matches[2]) return NotFound(res);
+                  std::string digest = book->digest;
+                  if (options_.wrong_digest) std::reverse(digest.begin(), digest.end());
+                  res.set_content(digest, "text/plain");
+                });
+    server_.Get(R"(/data/books/([A-Za-z0-9_]+)/([A-Za-z0-9_]+)\.zip)",
+                [this](const httplib::Request& req, httplib::Response& res) {
+                  auto found = packages_.find(req.matches[2]);
+                  if (found == packages_.end() || req.matches[1] != req.matches[2]) {
+                    return NotFound(res);
+                  }
+                  ServeBlob(req, res, found->second, "application/zip");
+                });
+    server_.Get("/data/big.bin", [this](const httplib::Request& req, httplib::Response& res) {
+      if (!big_) return NotFound(res);
+      ServeBlob(req, res, big_, "application/octet-stream");
+    });
+    server_.Get("/upgrade/version.dat", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content(options_.version + "\r\n", "text/plain");
+    });
+    server_.Get("/upgrade/upgrade.exe", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content(MakeUpgradeProgram(options_.version), "application/octet-stream");
+    });
+  }
+
+  std::string Index() const {
+    std::string base = "http://" + self_;
+    return "tomerack demo service\n"
+           "server list:   " +
+           base +
+           "/serverlist\n"
+           "server test:   " +
+           base +
+           "/test\n"
+           "catalogue:     POST " +
+           base + "/api/tomerack (Authorization: " + options_.token +
+           ")\n"
+           "data root:     " +
+           base +
+           "/data\n"
+           "upgrade base:  " +
+           base + "/upgrade\n";
+  }
+
+  static void NotFound(httplib::Response& res) {
+    res.status = 404;
+    res.set_content("not found\n", "text/plain");
+  }
+
+  const DemoBook* Find(const std::string& gid) const {
+    for (const DemoBook& book : books_) {
+      if (book.gid == gid) return &book;
+    }
+    return nullptr;
+  }
+
+  void Catalogue(const httplib::Request& req, httplib::Response& res) {
+    if (req.get_header_value("Authorization") != options_.token) {
+      res.status = 401;
+      res.set_content("{\"Return\":\"1002001\",\"Message\":\"bad token\"}", "application/json");
+      return;
+    }
+    JsonPtr request(cJSON_Parse(req.body.c_str()));
+    cJSON* uid = request ? cJSON_GetObjectItemCaseSensitive(request.get(), "UID") : nullptr;
+    cJSON* session =
+        request ? cJSON_GetObjectItemCaseSensitive(request.get(), "SessionID") : nullptr;
+    if (!cJSON_IsString(uid)) {
+      res.status = 400;
+      res.set_content("{\"Return\":\"1002005\",\"Message\":\"no UID\"}", "application/json");
+      return;
+    }
+    res.set_content(
+        CatalogueReply(uid->valuestring, cJSON_IsString(session) ? session->valuestring : ""),
+        "application/json; charset=utf-8");
+  }
+
+  // The dataset reply; columns in an order of their own, with one column
+  // the client does not need.
+  std::string CatalogueReply(const std::string& uid, const std::string& session) const {
+    static const char* const kColumns[] = {"gid",       "bsid",       "fullName",   "publisher",
+                                           "baseImage", "insallPara", "launchPara", "bookMD5",
+                                           "bookPath",  "bookReader"};
+    JsonPtr reply(cJSON_CreateObject());
+    cJSON* r = reply.get();
+    cJSON_AddStringToObject(r, "Function", "DataAccess");
+    cJSON_AddStringToObject(r, "Callback", "");
+    cJSON_AddStringToObject(r, "SessionID", session.c_str());
+    cJSON_AddStringToObject(r, "ID", "");
+    cJSON_AddStringToObject(r, "Return", "0");
+    cJSON_AddStringToObject(r, "Status", "OK");
+    cJSON_AddStringToObject(r, "Message", "");
+    cJSON_AddStringToObject(r, "UID", uid.c_str());
+    cJSON* para = cJSON_AddObjectToObject(r, "Para");
+    cJSON_AddStringToObject(para, "Rows", std::to_string(books_.size()).c_str());
+    cJSON_AddStringToObject(para, "Columns", std::to_string(std::size(kColumns)).c_str());
+    cJSON* names = cJSON_AddArrayToObject(para, "ColumnName");
+    for (const char* column : kColumns) cJSON_AddItemToArray(names, cJSON_CreateString(column));
+    cJSON* data = cJSON_AddArrayToObject(para, "Data");
+    for (const DemoBook& book : books_) {
+      std::string digest = book.digest;
+      const std::string cells[] = {
+          book.gid, book.bsid, book.title_utf8, "demo press",   book.base_image,
+          "",       "",        digest,          book.book_path, book.reader};
+      for (const std::string& cell : cells) {
+        cJSON_AddItemToArray(data, cJSON_CreateString(cell.c_str()));
+      }
+    }
+    return PrintCompact(r);
+  }
+
+  // Answers ranges itself (206 with Content-Range), so that the faults can
+  // change how.
+  void ServeBlob(const httplib::Request& req, httplib::Response& res, std::shared_ptr<Blob> blob,
+                 const char* type) {
+    // The library would apply the range a second time.
+    const_cast<httplib::Request&>(req).ranges.clear();
+    uint64_t size = blob->size();
+    uint64_t first = 0;
+    uint64_t last = size == 0 ? 0 : size - 1;
+    bool partial = false;
+    std::string range = req.get_header_value("Range");
+    if (!range.empty() && !options_.ignore_ranges) {
+      unsigned long long a = 0, b = 0;
+      int fields = std::sscanf(range.c_str(), "bytes=%llu-%llu", &a, &b);
+      if (fields >= 1) {
+        if (a >= size) {
+          res.status = 416;
+          res.set_header("Content-Range", "bytes */" + std::to_string(size));
+          res.set_content("", "text/plain");
+          return;
+        }
+        partial = true;
+        first = a;
+        if (fields == 2 && b < last) last = b;
+      }
+    }
+    uint64_t length = size == 0 ? 0 : last - first + 1;
+    res.set_header("Accept-Ranges", "bytes");
+    if (partial) {
+      res.status = 206;
+      res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                          std::to_string(last) + "/" + std::to_string(size));
+    } else {
+      res.status = 200;
+    }
+    if (length == 0) {
+      res.set_content("", type);
+      return;
+    }
+    int64_t drop = options_.drop_after;
+    int slow = options_.slow_ms;
+    res.set_content_provider(
+        static_cast<size_t>(length), type,
+        [blob, first, drop, slow](size_t offset, size_t count, httplib::DataSink& sink) {
+          if (drop >= 0 && static_cast<int64_t>(offset) >= drop) return false;
+          size_t n = std::min(count, kPiece);
+          if (drop >= 0) n = std::min<size_t>(n, static_cast<size_t>(drop - offset));
+          if (slow > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slow));
+          std::vector<char> piece(n);
+          blob->Copy(first + offset, n, piece.data());
+          return sink.write(piece.data(), n);
+        });
+  }
+
+  DemoOptions options_;
+  std::vector<DemoBook> books_;
+  std::map<std::string, std::shared_ptr<Blob>> packages_;
+  std::shared_ptr<Blob> big_;
+  httplib::Server server_;
+  int port_ = 0;
+  std::string self_;
+  std::mutex log_lock_;
+  std::mutex stop_lock_;
+  std::condition_variable stop_changed_;
+  bool listen_ended_ = false;
+};
+
+}  // namespace
+
+int RunDemoService(const DemoOptions& options) {
+  DemoService service(options);
+  return service.Run();
+}
