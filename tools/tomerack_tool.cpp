@@ -15,6 +15,8 @@ constexpr const char kHelp[] =
     "                                  show or change DIR/system/Config.EF\n"
     "  md5 FILE                        the file's MD5 digest\n"
     "  base64 FILE                     the file's Base64 text\n"
+    "  db FILE [--names-only] [--sql SQL]\n"
+    "                                  a data file's tables (or names, or one statement) as JSON\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
 
 int Dispatch(const std::string& command, Arguments args) {
@@ -23,6 +25,7 @@ int Dispatch(const std::string& command, Arguments args) {
   if (command == "config") return RunConfig(std::move(args));
   if (command == "md5") return RunMd5(std::move(args));
   if (command == "base64") return RunBase64(std::move(args));
+  if (command == "db") return RunDb(std::move(args));
   return Fail("unknown command \"" + command + "\"; try --help", kExitUsage);
 }
 

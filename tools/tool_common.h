@@ -37,3 +37,4 @@ int RunUnseal(Arguments args);
 int RunConfig(Arguments args);
 int RunMd5(Arguments args);
 int RunBase64(Arguments args);
+int RunDb(Arguments args);
