@@ -9,9 +9,10 @@
 
 namespace {
 
-// The part of a value that one SQLGetData call returns; longer values come
-// in several parts.
-constexpr SQLLEN kTextPartBytes = 8192;
+// The bytes one SQLGetData call may return, with the terminator; longer
+// values come in several parts.
+constexpr size_t kFirstPartBytes = 128;
+constexpr size_t kNextPartBytes = 65536;
 
 }  // namespace
 
@@ -68,19 +69,35 @@ bool OdbcStatement::Fetch() {
 
 bool OdbcStatement::GetText(SQLUSMALLINT column, std::string& value) {
   value.clear();
-  char part[kTextPartBytes];
+  // Parts are read straight into value. The first part is small because
+  // drivers pad the rest of the buffer with zeros (strncpy), and most cells
+  // are short; a longer value continues in large parts.
+  size_t part = kFirstPartBytes;
   for (;;) {
+    size_t used = value.size();
+    value.resize(used + part);
     SQLLEN indicator = 0;
-    SQLRETURN rc = SQLGetData(statement_.get(), column, SQL_C_CHAR, part, sizeof part, &indicator);
-    // After the last part of a value read piecewise.
-    if (rc == SQL_NO_DATA) return true;
-    ThrowIfFailed(rc, SQL_HANDLE_STMT, statement_.get());
-    if (indicator == SQL_NULL_DATA) return false;
-    bool cut = indicator == SQL_NO_TOTAL || indicator >= kTextPartBytes;
-    size_t got = cut              ? kTextPartBytes - 1
+    SQLRETURN rc = SQLGetData(statement_.get(), column, SQL_C_CHAR, value.data() + used,
+                              static_cast<SQLLEN>(part), &indicator);
+    if (rc == SQL_NO_DATA) {
+      // After the last part of a value read piecewise.
+      value.resize(used);
+      return true;
+    }
+    if (!SQL_SUCCEEDED(rc)) {
+      value.clear();
+      ThrowIfFailed(rc, SQL_HANDLE_STMT, statement_.get());
+    }
+    if (indicator == SQL_NULL_DATA) {
+      value.clear();
+      return false;
+    }
+    bool cut = indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(part);
+    size_t got = cut              ? part - 1
                  : indicator >= 0 ? static_cast<size_t>(indicator)
-                                  : strnlen(part, kTextPartBytes - 1);  // a driver's odd length
-    value.append(part, got);
+                                  : strnlen(value.data() + used, part - 1);  // an odd length
+    value.resize(used + got);
     if (!cut || rc == SQL_SUCCESS) return true;
+    part = kNextPartBytes;
   }
 }

@@ -7,27 +7,28 @@
 
 namespace {
 
+bool IsTrailByte(unsigned char c) {
+  return c >= 0x40 && c <= 0xFE;
+}
+
 // Writes a code page 936 text as UTF-8, piece by piece so that a large
-// answer is never held twice more. Runs of ASCII pass unchanged; pieces end
-// on character boundaries.
+// answer is never held twice more. Runs of ASCII are copied as they are and
+// only the runs between them converted; every run ends on a character
+// boundary.
 bool WriteGbkAsUtf8(std::string_view text) {
   constexpr size_t kPieceBytes = 1 << 20;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   std::string out;
-  out.reserve(kPieceBytes + kPieceBytes / 2);
+  out.reserve(2 * kPieceBytes);
   size_t i = 0;
   while (i < text.size()) {
     size_t start = i;
-    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80 &&
-           i - start < kPieceBytes) {
-      ++i;
-    }
+    while (i < text.size() && bytes[i] < 0x80) ++i;
     out.append(text.substr(start, i - start));
     start = i;
-    while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x80 &&
-           i - start < kPieceBytes) {
-      bool pair = platform::IsGbkLeadByte(static_cast<unsigned char>(text[i])) &&
-                  i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x40 &&
-                  static_cast<unsigned char>(text[i + 1]) <= 0xFE;
+    while (i < text.size() && bytes[i] >= 0x80) {
+      bool pair =
+          platform::IsGbkLeadByte(bytes[i]) && i + 1 < text.size() && IsTrailByte(bytes[i + 1]);
       i += pair ? 2 : 1;
     }
     if (i > start) out += platform::GbkToUtf8(text.substr(start, i - start));
