@@ -1,6 +1,5 @@
 #include "data/sql_database_odbc.h"
 
-#include <algorithm>
 #include <exception>
 
 #include "data/database_codes.h"
@@ -10,11 +9,6 @@
 #include "util/text_encoding.h"
 
 namespace {
-
-bool IsAscii(const std::string& text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
 
 std::string ToLowerAscii(std::string text) {
   for (char& c : text) {
@@ -41,11 +35,8 @@ std::string CSQLDatabase_ODBC::ToDriver(const std::string& sql) const {
   return driver_kind_ == 1 ? AnsiToUtf8(sql) : sql;
 }
 
-void CSQLDatabase_ODBC::FromDriver(std::string& text) const {
-  // ASCII reads the same in both encodings; most cells are ASCII.
-  if (driver_kind_ != 1 || IsAscii(text)) return;
-  std::string ansi;
-  if (Utf8ToAnsi(std::string_view(text), ansi)) text.swap(ansi);
+void CSQLDatabase_ODBC::FromDriver(std::string& text) {
+  if (driver_kind_ == 1) decoder_.ToAnsi(text);
 }
 
 int32_t CSQLDatabase_ODBC::Open(const std::string& connect, std::string* error) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "data/dataset_text.h"
+#include "data/driver_text_decoder.h"
 #include "data/odbc_database.h"
 
 class CSQLDatabase_ODBC {
@@ -47,9 +48,10 @@ class CSQLDatabase_ODBC {
  private:
   // SQL as the driver takes it, and texts from the driver as ours.
   std::string ToDriver(const std::string& sql) const;
-  void FromDriver(std::string& text) const;
+  void FromDriver(std::string& text);
 
   std::mutex lock_;
   CDatabase_Fixbug database_;
   int driver_kind_ = 0;
+  DriverTextDecoder decoder_;
 };
