@@ -19,6 +19,8 @@ constexpr const char kHelp[] =
     "                                  list a package, or unpack it as the client installs it\n"
     "  http get URL [--out FILE]       GET; the body to FILE or (text) to standard output\n"
     "  http range URL FILE [--offset N]  resumable download into FILE; prints the result code\n"
+    "  db FILE [--names-only] [--sql SQL]\n"
+    "                                  a data file's tables (or names, or one statement) as JSON\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
 
 int Dispatch(const std::string& command, Arguments args) {
@@ -29,6 +31,7 @@ int Dispatch(const std::string& command, Arguments args) {
   if (command == "base64") return RunBase64(std::move(args));
   if (command == "zip") return RunZip(std::move(args));
   if (command == "http") return RunHttp(std::move(args));
+  if (command == "db") return RunDb(std::move(args));
   return Fail("unknown command \"" + command + "\"; try --help", kExitUsage);
 }
 

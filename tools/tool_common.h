@@ -39,3 +39,4 @@ int RunMd5(Arguments args);
 int RunBase64(Arguments args);
 int RunZip(Arguments args);
 int RunHttp(Arguments args);
+int RunDb(Arguments args);

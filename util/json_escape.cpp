@@ -3,6 +3,7 @@
 #include <array>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "util/string_split.h"
 
 namespace {
@@ -35,6 +36,17 @@ size_t JsonEscapeToBuffer(char* destination, const char* text) {
   }
   char* out = destination;
   for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
+    // A double-byte character passes whole: its trail byte may be 0x5C, and a
+    // backslash put before it would break the character (and the text read
+    // back through any conversion). A lead byte before an invalid trail
+    // stands alone, so a quote or control byte after it is still escaped.
+    if (platform::IsGbkLeadByte(*p) && p[1] >= 0x40 && p[1] <= 0xFE) {
+      out[0] = static_cast<char>(p[0]);
+      out[1] = static_cast<char>(p[1]);
+      out += 2;
+      ++p;
+      continue;
+    }
     char letter = kEscapeLetters[*p];
     if (letter != 0) {
       out[0] = '\\';

@@ -9,10 +9,12 @@
 #include <string>
 #include <string_view>
 
-// Byte-wise escape of a zero-terminated text into destination, which must
-// hold at least twice the text's length plus one. A trail byte 0x5C is
-// escaped like a backslash. The output is zero-terminated; returns the bytes
-// written without the terminator, 0 for a null text.
+// Escape of a zero-terminated text into destination, which must hold at
+// least twice the text's length plus one. Single bytes are escaped by the
+// table; a double-byte character of code page 936 is copied whole, so its
+// trail byte 0x5C is not taken for a backslash. The output is
+// zero-terminated; returns the bytes written without the terminator, 0 for a
+// null text.
 size_t JsonEscapeToBuffer(char* destination, const char* text);
 
 // Character-aware escape and its inverse, in place. The inverse decodes

@@ -1,10 +1,13 @@
 #include "util/json_escape.h"
 
+#include <cJSON.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/codepage.h"
 
 namespace {
 
@@ -30,7 +33,18 @@ TEST(JsonEscapeToBufferTest, EscapesTheSevenCharactersBytewise) {
       {"\b\t\n\f\r\"\\", "\\b\\t\\n\\f\\r\\\"\\\\"},
       {"\x01\x0B\x1F/", "\x01\x0B\x1F/"},  // other controls and the slash pass
       {"\xD6\xD0\xCE\xC4\xFF", "\xD6\xD0\xCE\xC4\xFF"},
-      {std::string(kTrailBackslash), "\x81\x5C\x5C"},  // the trail byte is taken for a backslash
+      // A double-byte character passes whole, trail byte 0x5C included; a
+      // real backslash after it is still escaped.
+      {std::string(kTrailBackslash), std::string(kTrailBackslash)},
+      {"\xD5\x5C\\", "\xD5\x5C\\\\"},
+      // Lead bytes pair from the left: 81 81 is one character, so the 5C
+      // after it stands alone.
+      {"\x81\x81\x5C", "\x81\x81\x5C\x5C"},
+      // A lead byte before an invalid trail, or at the end, stands alone.
+      {"\x81\"", "\x81\\\""},
+      {"\x81\n", "\x81\\n"},
+      {"a\x81", "a\x81"},
+      {"\xFF\\", "\xFF\\\\"},  // 0xFF leads nothing
       {std::string(1000, '"'),
        [] {
          std::string s;
@@ -39,6 +53,25 @@ TEST(JsonEscapeToBufferTest, EscapesTheSevenCharactersBytewise) {
        }()},
   };
   for (const Case& c : cases) EXPECT_EQ(EscapeToBuffer(c.text), c.expected);
+}
+
+// What a reader of the dataset text sees: the escaped value between quotes,
+// converted to UTF-8 and parsed as JSON, must give back the original text.
+TEST(JsonEscapeToBufferTest, EscapedTextSurvivesConversionAndParsing) {
+  const std::string texts[] = {
+      std::string(kTrailBackslash),
+      "\xD5\x5C\"\xD5\x5C\\",
+      "\xB0\xA1\x81\x5C\n\t\"end",
+  };
+  for (const std::string& original : texts) {
+    std::string json = "\"" + EscapeToBuffer(original) + "\"";
+    cJSON* parsed = cJSON_Parse(platform::GbkToUtf8(json).c_str());
+    ASSERT_NE(parsed, nullptr) << testing::PrintToString(original);
+    ASSERT_TRUE(cJSON_IsString(parsed));
+    EXPECT_EQ(platform::Utf8ToGbk(cJSON_GetStringValue(parsed)), original)
+        << testing::PrintToString(original);
+    cJSON_Delete(parsed);
+  }
 }
 
 TEST(JsonEscapeToBufferTest, NullTextWritesNothing) {

@@ -1,0 +1,78 @@
+// The dataset text as the builder writes it, independent of any driver.
+#include "data/dataset_text.h"
+
+#include <cJSON.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Build(int columns, const std::vector<std::string>& names,
+                  const std::vector<std::string>& values, uint32_t rows) {
+  DatasetTextBuilder builder(columns);
+  for (const std::string& n : names) builder.AddColumnName(n.c_str(), n.size());
+  for (const std::string& v : values) builder.AddValue(v.c_str(), v.size());
+  DatasetText text = builder.Finish(rows);
+  EXPECT_EQ(text.length, std::strlen(text.data.get()) + 1);
+  return std::string(text.view());
+}
+
+TEST(DatasetTextBuilderTest, WritesTheExactLayout) {
+  EXPECT_EQ(Build(2, {"id", "name"}, {"1", "a", "2", "b"}, 2),
+            "{\r\n\t\"Rows\":\"2\"       ,\r\n\t\"Columns\":\"2\",\r\n\t\"ColumnName\":"
+            "[\"id\",\"name\"],\"Data\":[\"1\",\"a\",\"2\",\"b\"]\r\n}");
+  EXPECT_EQ(Build(1, {"id"}, {}, 0),
+            "{\r\n\t\"Rows\":\"0\"       ,\r\n\t\"Columns\":\"1\",\r\n\t\"ColumnName\":"
+            "[\"id\"],\"Data\":[]\r\n}");
+  EXPECT_EQ(Build(0, {}, {}, 0),
+            "{\r\n\t\"Rows\":\"0\"       ,\r\n\t\"Columns\":\"0\",\r\n\t\"ColumnName\":"
+            "[],\"Data\":[]\r\n}");
+}
+
+TEST(DatasetTextBuilderTest, RowCountFillsThePlaceholderField) {
+  const struct {
+    uint32_t rows;
+    std::string field;
+  } kCases[] = {
+      {5, "\"Rows\":\"5\"       ,"},
+      {1000000, "\"Rows\":\"1000000\" ,"},
+      {12345678, "\"Rows\":\"12345678\","},
+      {99999999, "\"Rows\":\"99999999\","},
+  };
+  for (const auto& c : kCases) {
+    // A value that looks like the placeholder is not touched.
+    std::string text = Build(1, {"99999999"}, {"99999999"}, c.rows);
+    EXPECT_NE(text.find(c.field), std::string::npos) << text;
+    EXPECT_NE(text.find("[\"99999999\"],\"Data\":[\"99999999\"]"), std::string::npos) << text;
+  }
+}
+
+// Names and values far beyond the first 50000 bytes, with escapes that
+// double them; ASan reports any write past the buffer.
+TEST(DatasetTextBuilderTest, GrowsForLongNamesAndValues) {
+  const std::string long_name(70000, 'n');
+  const std::string quotes(60000, '"');
+  std::vector<std::string> values;
+  for (int i = 0; i < 3000; ++i) {
+    values.push_back(i % 1000 == 0 ? quotes : "\\value\t" + std::to_string(i));
+  }
+  std::string text = Build(2, {long_name, "b"}, values, 1500);
+
+  cJSON* root = cJSON_Parse(text.c_str());
+  ASSERT_NE(root, nullptr);
+  cJSON* names = cJSON_GetObjectItem(root, "ColumnName");
+  ASSERT_EQ(cJSON_GetArraySize(names), 2);
+  EXPECT_EQ(cJSON_GetStringValue(cJSON_GetArrayItem(names, 0)), long_name);
+  cJSON* data = cJSON_GetObjectItem(root, "Data");
+  ASSERT_EQ(cJSON_GetArraySize(data), 3000);
+  for (int i : {0, 1, 999, 1000, 2999}) {
+    EXPECT_EQ(cJSON_GetStringValue(cJSON_GetArrayItem(data, i)), values[i]) << i;
+  }
+  EXPECT_STREQ(cJSON_GetStringValue(cJSON_GetObjectItem(root, "Rows")), "1500");
+  cJSON_Delete(root);
+}
+
+}  // namespace
