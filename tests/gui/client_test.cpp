@@ -59,6 +59,7 @@ TEST_F(Client, PageMethodsCommandsAndAlertsWorkThroughWindowExternal) {
 <script src="report.js"></script></head><body><script>
 report('testit', window.external.TestIt('a', 5));
 report('port', window.external.SystemPara('server_http_port'));
+report('uid', window.external.SystemPara('uid') + '/' + window.external.SystemPara('wwwhome'));
 report('first', Object.keys(JSON.parse(window.external.SystemPara()))[0]);
 try { window.external.GetJunk(); report('junk', 'no exception'); } catch (e) { report('junk', 'threw'); }
 report('read', typeof window.external.MinWindow + '/' + ('QuitApp' in window.external) + '/' + ('GetJunk' in window.external));
@@ -86,11 +87,15 @@ finish();
 </script></body></html>)HTML");
   // (second.html is ASCII)
 
-  auto result = RunClient("t/methods.html");
+  // Config.EF and the instance INI file both reach the parameters; the INI wins.
+  WriteFile("system/Config.EF",
+            R"(  [{"Type":"SystemPara","Key":"uid","Value":"u42"},{"Type":"SystemPara","Key":"wwwhome","Value":"a"}])");
+  auto result = RunClient("t/methods.html", "[DTM]\nwwwhome=b\n");
   EXPECT_EQ(result.exit_code, 0) << result.err;
   auto reports = Reports();
   EXPECT_EQ(reports["testit"], "para1:a,para2:5");
   EXPECT_EQ(reports["port"], "80");
+  EXPECT_EQ(reports["uid"], "u42/b");
   EXPECT_EQ(reports["first"], "APPLICATION_DB_USEFILE");
   EXPECT_EQ(reports["junk"], "threw");
   EXPECT_EQ(reports["read"], "function/true/false");
