@@ -1,7 +1,8 @@
 /* The smallest WebKitGTK program that shows one page: the yardstick for the
  * client's start-up time and memory. Prints the milliseconds from process
- * start to the page's first load-finished, then stays until killed or until
- * the optional second argument (seconds) runs out. */
+ * start to the page's first load-finished, keeps the window title equal to
+ * the page's, and stays until killed or until the optional second argument
+ * (seconds) runs out. */
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 #include <stdio.h>
@@ -24,6 +25,12 @@ static void on_load(WebKitWebView *view, WebKitLoadEvent event, gpointer data) {
   }
 }
 
+static void on_title(GObject *view, GParamSpec *spec, gpointer window) {
+  (void)spec;
+  const char *title = webkit_web_view_get_title(WEBKIT_WEB_VIEW(view));
+  if (title) gtk_window_set_title(GTK_WINDOW(window), title);
+}
+
 static gboolean quit(gpointer data) { (void)data; gtk_main_quit(); return G_SOURCE_REMOVE; }
 
 int main(int argc, char **argv) {
@@ -35,6 +42,7 @@ int main(int argc, char **argv) {
   WebKitSettings *settings = webkit_settings_new();
   GtkWidget *view = webkit_web_view_new_with_settings(settings);
   g_signal_connect(view, "load-changed", G_CALLBACK(on_load), NULL);
+  g_signal_connect(view, "notify::title", G_CALLBACK(on_title), window);
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
   gtk_container_add(GTK_CONTAINER(window), view);
   webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), argv[1]);
