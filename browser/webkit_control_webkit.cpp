@@ -18,6 +18,10 @@ namespace {
 constexpr const char kControlKey[] = "tomerack-control";
 constexpr unsigned kKeyF5 = 0x74;
 
+std::string ToGbk(const char* utf8) {
+  return utf8 != nullptr ? platform::Utf8ToGbk(utf8) : std::string();
+}
+
 const std::string& BridgeToken() {
   static const std::string token = NewBridgeToken();
   return token;
@@ -81,6 +85,14 @@ void OnBridgeRequest(WebKitURISchemeRequest* request, gpointer) {
   AnswerRequest(request, status, answer, origin);
 }
 
+// Downloads a page starts: the window's own download manager takes them
+// over later; for now they are recorded and left to WebKit.
+void OnDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer) {
+  WebKitURIRequest* request = webkit_download_get_request(download);
+  const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
+  WriteLogLine("browser download: " + ToGbk(uri));
+}
+
 WebKitWebContext* SharedContext() {
   static WebKitWebContext* context = nullptr;
   if (context != nullptr) return context;
@@ -95,6 +107,7 @@ WebKitWebContext* SharedContext() {
   WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kHostBridgeScheme);
   webkit_security_manager_register_uri_scheme_as_secure(security, kHostBridgeScheme);
+  g_signal_connect(context, "download-started", G_CALLBACK(OnDownloadStarted), nullptr);
   return context;
 }
 
@@ -115,10 +128,6 @@ WebKitSettings* SharedSettings() {
     webkit_settings_set_enable_developer_extras(settings, FALSE);
   }
   return settings;
-}
-
-std::string ToGbk(const char* utf8) {
-  return utf8 != nullptr ? platform::Utf8ToGbk(utf8) : std::string();
 }
 
 // Builds "var f = window[n]; ... f(a0, a1, ...)" for the argument count; the
