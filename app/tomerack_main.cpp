@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "browser/dialog_ie.h"
 #include "browser/gtk_frame.h"
+#include "browser/gui_sanitizer_defaults.h"
 #include "config/parameter_store.h"
 #include "config/program_paths.h"
 #include "platform/codepage.h"

@@ -22,14 +22,20 @@ constexpr int32_t kRegIoFailed = 1016;  // ERROR_REGISTRY_IO_FAILED
 // Other threads and processes hold the database only for single statements.
 constexpr int kBusyTimeoutMs = 10000;
 
+// Created inside an immediate transaction: run as separate statements, a
+// connection that has read the schema and then wants to write can deadlock
+// with another one doing the same, and SQLite then fails one of them at once
+// instead of waiting.
 constexpr const char* kSchema =
+    "BEGIN IMMEDIATE;"
     "CREATE TABLE IF NOT EXISTS reg_keys("
     "  fold BLOB PRIMARY KEY, name BLOB NOT NULL) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS reg_values("
     "  key_fold BLOB NOT NULL, fold BLOB NOT NULL, name BLOB NOT NULL,"
     "  type INTEGER NOT NULL, data BLOB NOT NULL,"
     "  PRIMARY KEY(key_fold, fold)) WITHOUT ROWID;"
-    "CREATE TABLE IF NOT EXISTS reg_denied(fold BLOB PRIMARY KEY) WITHOUT ROWID;";
+    "CREATE TABLE IF NOT EXISTS reg_denied(fold BLOB PRIMARY KEY) WITHOUT ROWID;"
+    "COMMIT;";
 
 struct HiveInfo {
   RegistryHive hive;
@@ -168,7 +174,9 @@ class Hive {
     if (::access(dir.c_str(), W_OK | X_OK) != 0) return kRegAccessDenied;
     int32_t rc = Connect(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (rc != kRegSuccess) return rc;
-    return Exec(kSchema);
+    rc = Exec(kSchema);
+    if (rc != kRegSuccess) (void)Exec("ROLLBACK");
+    return rc;
   }
 
   bool missing() const { return missing_; }

@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "browser/gui_sanitizer_defaults.h"
+
 namespace testing_support {
 
 const char GuiFixture::kReportScript[] = R"JS(
