@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <random>
 
-#include "demo/zip_builder.h"
 #include "util/md5.h"
+#include "zip/zip_writer.h"
 
 namespace {
 
@@ -48,22 +48,33 @@ constexpr const char kReaderScript[] =
     "# Demo reader: shows which book it was asked to open.\n"
     "echo \"tomereader: opening $*\"\n";
 
+ZipEntrySpec Entry(const std::string& name, std::string data, ZipEntrySpec::Method method,
+                   unsigned mode = 0644) {
+  ZipEntrySpec entry;
+  entry.name = name;
+  entry.data = std::move(data);
+  entry.method = method;
+  entry.unix_mode = mode;
+  return entry;
+}
+
 std::string MakePackage(const DemoBook& book, size_t media_size, uint32_t seed) {
-  ZipBuilder zip;
-  zip.AddDirectory("content/");
-  zip.AddFile("content/pages/page1.html", PageHtml(book.title_utf8, 1),
-              ZipBuilder::Method::kDeflated);
-  zip.AddFile("content/pages/page2.html", PageHtml(book.title_utf8, 2),
-              ZipBuilder::Method::kDeflated);
-  zip.AddFile("content/media/clip.bin", RandomBytes(media_size, seed), ZipBuilder::Method::kStored);
-  zip.AddFile("images/cover.png", book.cover_png, ZipBuilder::Method::kStored);
-  // A name in the program's code page, as packages made on the service's
-  // side carry them.
-  zip.AddFile("说明.txt", "demo package of " + book.gid + "\r\n", ZipBuilder::Method::kDeflated);
-  zip.AddFile("book.ini", "[book]\r\ngid=" + book.gid + "\r\nreader=" + book.reader + "\r\n",
-              ZipBuilder::Method::kStored);
-  zip.AddFile("reader/" + book.reader, kReaderScript, ZipBuilder::Method::kDeflated, 0755);
-  return zip.Finish();
+  using Method = ZipEntrySpec::Method;
+  ZipEntrySpec folder = Entry("content/", "", Method::kStored, 0755);
+  folder.directory = true;
+  return MakeZip({
+      folder,
+      Entry("content/pages/page1.html", PageHtml(book.title_utf8, 1), Method::kDeflated),
+      Entry("content/pages/page2.html", PageHtml(book.title_utf8, 2), Method::kDeflated),
+      Entry("content/media/clip.bin", RandomBytes(media_size, seed), Method::kStored),
+      Entry("images/cover.png", book.cover_png, Method::kStored),
+      // A name in the program's code page, as packages made on the
+      // service's side carry them.
+      Entry("说明.txt", "demo package of " + book.gid + "\r\n", Method::kDeflated),
+      Entry("book.ini", "[book]\r\ngid=" + book.gid + "\r\nreader=" + book.reader + "\r\n",
+            Method::kStored),
+      Entry("reader/" + book.reader, kReaderScript, Method::kDeflated, 0755),
+  });
 }
 
 }  // namespace
