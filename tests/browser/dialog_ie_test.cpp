@@ -306,3 +306,37 @@ TEST_F(BrowserWindow, FirstLoadInjectsAndStartsOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(BrowserWindow, MainIcoInTheSystemDirectoryBecomesTheIcon) {
+  {
+    CDialogIE* plain = Open();
+    EXPECT_TRUE(plain->icon_path_.empty());
+    EXPECT_TRUE(frame().icon.empty());
+  }
+  WriteFile("system/main.ico", "not really an icon");
+  {
+    CDialogIE* window = Open();
+    EXPECT_EQ(frame().icon, GetSystemDirectoryPath() + "/main.ico");
+    EXPECT_EQ(window->icon_path_, frame().icon);
+  }
+  // A file the window cannot use leaves the program's own icon.
+  factory_.last = nullptr;
+  auto* broken = new CDialogIE();
+  struct Refuse : ScriptedFrameFactory {
+    std::unique_ptr<WindowFrame> CreateFrame(WindowFrameEvents& events,
+                                             WebBrowserEvents& browser) override {
+      auto frame = ScriptedFrameFactory::CreateFrame(events, browser);
+      last->icon_loads = false;
+      return frame;
+    }
+  } refuse;
+  SetWindowFrameFactory(&refuse);
+  ASSERT_TRUE(broken->Create());
+  EXPECT_TRUE(broken->icon_path_.empty());
+  CDialogIE::CloseAllWindows();
+  SetWindowFrameFactory(&factory_);
+}
+
+}  // namespace

@@ -119,3 +119,21 @@ TEST_F(WebKitWindow, ScriptGoesIntoAFrameWhenTheTopHasNoMatch) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WebKitWindow, NavigatesANamedFrame) {
+  WritePage(
+      "t/frames.html",
+      "<html><body><iframe name=\"side\" src=\"about:blank\"></iframe>"
+      "<script src=\"report.js\"></script><script>report('loaded','1')</script></body></html>");
+  WritePage("t/side.html",
+            "<html><body><script src=\"report.js\"></script><script>"
+            "report('side', window.name + '/' + (window.top !== window))</script></body></html>");
+  Load("t/frames.html");
+  window_->frame()->browser().Navigate(Path("t/side.html"), "side");
+  ASSERT_TRUE(WaitForReport("side"));
+  EXPECT_EQ(Reports()["side"], "side/true");
+}
+
+}  // namespace
