@@ -24,9 +24,10 @@ HTML
 printf '[system]\nstartpage=DTM/bench.html\n' > "$work/program/system/tomerack.ini"
 page="file://$work/program/DTM/bench.html"
 
-exec 3< <(Xvfb -displayfd 4 -screen 0 1280x1024x24 -nolisten tcp 4>&1 2>/dev/null)
-read -r number <&3
-xvfb=$(pgrep -n Xvfb)
+Xvfb -displayfd 4 -screen 0 1280x1024x24 -nolisten tcp 4>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+number=$(cat "$work/display")
 export DISPLAY=":$number" XDG_RUNTIME_DIR="$work/run"
 
 tree_rss_kib() {  # resident KiB of a process and all its descendants
