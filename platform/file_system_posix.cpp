@@ -12,6 +12,7 @@
 
 #include "platform/codepage.h"
 #include "platform/file_system.h"
+#include "platform/descriptor_io.h"
 
 namespace platform {
 
@@ -106,11 +107,10 @@ int64_t File::Read(void* buffer, size_t count) {
   return n;
 }
 
-bool File::Write(const void* data, size_t count) {
-  if (fd_ < 0) return false;
+bool WriteAllToDescriptor(int fd, const void* data, size_t count) {
   const char* p = static_cast<const char*>(data);
   while (count > 0) {
-    ssize_t n = ::write(fd_, p, count);
+    ssize_t n = ::write(fd, p, count);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -119,6 +119,10 @@ bool File::Write(const void* data, size_t count) {
     count -= static_cast<size_t>(n);
   }
   return true;
+}
+
+bool File::Write(const void* data, size_t count) {
+  return fd_ >= 0 && WriteAllToDescriptor(fd_, data, count);
 }
 
 int64_t File::Seek(int64_t offset) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/descriptor_io.h"
 #include "platform/file_system.h"
 #include "platform/output_file.h"
 
@@ -97,18 +98,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
 }
 
 bool OutputFile::Write(const void* data, size_t count) {
-  if (fd_ < 0) return false;
-  const char* p = static_cast<const char*>(data);
-  while (count > 0) {
-    ssize_t n = ::write(fd_, p, count);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    count -= static_cast<size_t>(n);
-  }
-  return true;
+  return fd_ >= 0 && WriteAllToDescriptor(fd_, data, count);
 }
 
 bool OutputFile::SetModifiedTime(int64_t unix_seconds) {
