@@ -16,10 +16,6 @@ constexpr const char* kNewWindowMembers[] = {"URL",  "ID",       "Session",
                                              "Show", "JS_Start", "JS_Inject"};
 constexpr size_t kServerTextLimit = 99;
 
-bool SameName(const std::string& a, const char* b) {
-  return platform::GbkToUpper(a) == platform::GbkToUpper(b);
-}
-
 std::string StringValue(const cJSON* item) {
   return cJSON_IsString(item) && item->valuestring != nullptr ? item->valuestring : "";
 }
@@ -131,11 +127,11 @@ std::string CDialogIE_Interface::ExecuteCommand(const std::string& text) {
     }
     if (complete) {
       const std::string& function = header[0];
-      if (SameName(function, "Authenticate")) {
+      if (platform::GbkEqualsNoCase(function, "Authenticate")) {
         code = StartCommandWorker(private_copy, 99999, message);
-      } else if (SameName(function, "DBAccess")) {
+      } else if (platform::GbkEqualsNoCase(function, "DBAccess")) {
         code = StartCommandWorker(private_copy, 9999, message);
-      } else if (SameName(function, "NewWindow")) {
+      } else if (platform::GbkEqualsNoCase(function, "NewWindow")) {
         std::vector<std::string> values;
         for (const char* name : kNewWindowMembers) {
           const cJSON* member = cJSON_GetObjectItem(para, name);

@@ -63,10 +63,6 @@ constexpr unsigned kKeyF5 = 0x74;
 constexpr size_t kBrowserVersionLimit = 200;
 constexpr const char kConfigParameterPrefix[] = "_CONFIG_EF_";
 
-bool SameName(const std::string& a, const char* b) {
-  return platform::GbkToUpper(a) == platform::GbkToUpper(b);
-}
-
 std::mutex& RegistryLock() {
   static std::mutex lock;
   return lock;
@@ -75,6 +71,12 @@ std::mutex& RegistryLock() {
 std::vector<CDialogIE*>& Registry() {
   static std::vector<CDialogIE*> windows;
   return windows;
+}
+
+void Unregister(CDialogIE* window) {
+  std::lock_guard<std::mutex> hold(RegistryLock());
+  auto& windows = Registry();
+  windows.erase(std::remove(windows.begin(), windows.end(), window), windows.end());
 }
 
 WindowFrameFactory* g_frame_factory = nullptr;
@@ -90,7 +92,7 @@ WindowFrameFactory* GetWindowFrameFactory() {
 
 bool FindHostMethodId(const std::string& name, int& id) {
   for (const HostMethod& method : kHostMethods) {
-    if (SameName(name, method.name)) {
+    if (platform::GbkEqualsNoCase(name, method.name)) {
       id = method.id;
       return true;
     }
@@ -167,11 +169,7 @@ CDialogIE::CDialogIE() {
 }
 
 CDialogIE::~CDialogIE() {
-  {
-    std::lock_guard<std::mutex> hold(RegistryLock());
-    auto& windows = Registry();
-    windows.erase(std::remove(windows.begin(), windows.end(), this), windows.end());
-  }
+  Unregister(this);
   if (frame_) frame_->StopTimers();
   frame_.reset();
 }
@@ -249,19 +247,21 @@ void CDialogIE::OpenWindowFromCommand(const PageCommand& command) {
 
 std::string CDialogIE::GetVariable(const std::string& name) {
   const AppServerSettings& settings = app_server();
-  if (SameName(name, "APPLICATION_DB_USEFILE")) return std::to_string(settings.db_use_file);
-  if (SameName(name, "APPLICATION_UI_USEFILE")) return std::to_string(settings.ui_use_file);
-  if (SameName(name, "SERVER_HTTP_ROOT")) return settings.uri;
-  if (SameName(name, "SERVER_HTTP_IP")) return settings.server;
-  if (SameName(name, "SERVER_HTTP_PORT")) return std::to_string(settings.port);
-  if (SameName(name, "DIR_MODULE")) return GetProgramDirectory();
-  if (SameName(name, "DIR_SYSTEM")) return GetSystemDirectoryPath();
-  if (SameName(name, "DIR_TMP")) {
+  if (platform::GbkEqualsNoCase(name, "APPLICATION_DB_USEFILE"))
+    return std::to_string(settings.db_use_file);
+  if (platform::GbkEqualsNoCase(name, "APPLICATION_UI_USEFILE"))
+    return std::to_string(settings.ui_use_file);
+  if (platform::GbkEqualsNoCase(name, "SERVER_HTTP_ROOT")) return settings.uri;
+  if (platform::GbkEqualsNoCase(name, "SERVER_HTTP_IP")) return settings.server;
+  if (platform::GbkEqualsNoCase(name, "SERVER_HTTP_PORT")) return std::to_string(settings.port);
+  if (platform::GbkEqualsNoCase(name, "DIR_MODULE")) return GetProgramDirectory();
+  if (platform::GbkEqualsNoCase(name, "DIR_SYSTEM")) return GetSystemDirectoryPath();
+  if (platform::GbkEqualsNoCase(name, "DIR_TMP")) {
     std::string temp = GetTempDirectoryPath();
     CreateDirectoryTree(temp);
     return temp;
   }
-  if (SameName(name, "PATH_MODULE")) return GetProgramPath();
+  if (platform::GbkEqualsNoCase(name, "PATH_MODULE")) return GetProgramPath();
   if (name.empty()) return EnvironmentJson();
   return GetParameter(name);
 }
@@ -328,7 +328,7 @@ void CDialogIE::InvokeMethod(int id, int flags, const std::vector<ScriptValue>& 
       if (arguments.size() < 2) return;
       std::string name = TextArgument(arguments, 0);
       std::string value = TextArgument(arguments, 1);
-      if (platform::GbkToUpper(name.substr(0, 11)) == kConfigParameterPrefix) {
+      if (platform::GbkEqualsNoCase(name.substr(0, 11), kConfigParameterPrefix)) {
         SetConfigPara(GetConfigFilePath(), name, value);
       } else {
         SetParameter(name, value);
@@ -455,11 +455,7 @@ void CDialogIE::OnCloseRequest() {
     return;
   }
   if (modal_ && frame_) frame_->EndModal();
-  {
-    std::lock_guard<std::mutex> hold(RegistryLock());
-    auto& windows = Registry();
-    windows.erase(std::remove(windows.begin(), windows.end(), this), windows.end());
-  }
+  Unregister(this);
   if (!modal_) delete this;
 }
 

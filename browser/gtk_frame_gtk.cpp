@@ -43,6 +43,16 @@ void OnButtonClicked(GtkButton*, gpointer data) {
   binding->events->OnButton(binding->id);
 }
 
+// A tool-row button that reports its id; the binding lives as long as the
+// button's signal.
+void AddButton(GtkWidget* row, const char* label_gbk, int id, WindowFrameEvents& events) {
+  GtkWidget* button = gtk_button_new_with_label(Utf8(label_gbk).c_str());
+  g_signal_connect_data(
+      button, "clicked", G_CALLBACK(OnButtonClicked), new ButtonBinding{&events, id},
+      [](gpointer data, GClosure*) { delete static_cast<ButtonBinding*>(data); }, GConnectFlags(0));
+  gtk_box_pack_start(GTK_BOX(row), button, FALSE, FALSE, 0);
+}
+
 void OnAddressActivate(GtkEntry*, gpointer data) {
   static_cast<WindowFrameEvents*>(data)->OnAddressEnter();
 }
@@ -92,24 +102,11 @@ GtkWindowFrame::GtkWindowFrame(WindowFrameEvents& events, WebBrowserEvents& brow
 
   GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   tool_row_ = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
-  for (const ButtonSpec& spec : kButtons) {
-    GtkWidget* button = gtk_button_new_with_label(Utf8(spec.label).c_str());
-    auto* binding = new ButtonBinding{&events_, spec.id};
-    g_signal_connect_data(
-        button, "clicked", G_CALLBACK(OnButtonClicked), binding,
-        [](gpointer data, GClosure*) { delete static_cast<ButtonBinding*>(data); },
-        GConnectFlags(0));
-    gtk_box_pack_start(GTK_BOX(tool_row_), button, FALSE, FALSE, 0);
-  }
+  for (const ButtonSpec& spec : kButtons) AddButton(tool_row_, spec.label, spec.id, events_);
   address_ = gtk_entry_new();
   g_signal_connect(address_, "activate", G_CALLBACK(OnAddressActivate), &events_);
   gtk_box_pack_start(GTK_BOX(tool_row_), address_, TRUE, TRUE, 0);
-  GtkWidget* browse = gtk_button_new_with_label(Utf8(kBrowseLabel).c_str());
-  auto* browse_binding = new ButtonBinding{&events_, kButtonBrowse};
-  g_signal_connect_data(
-      browse, "clicked", G_CALLBACK(OnButtonClicked), browse_binding,
-      [](gpointer data, GClosure*) { delete static_cast<ButtonBinding*>(data); }, GConnectFlags(0));
-  gtk_box_pack_start(GTK_BOX(tool_row_), browse, FALSE, FALSE, 0);
+  AddButton(tool_row_, kBrowseLabel, kButtonBrowse, events_);
 
   status_row_ = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
   status_ = gtk_label_new("");

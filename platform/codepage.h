@@ -40,6 +40,10 @@ bool IsRepresentableInGbk(std::string_view utf8);
 // Upper-cases a GBK text: ASCII letters only, trail bytes of double-byte
 // characters are never touched.
 std::string GbkToUpper(std::string_view gbk);
+// Names, members and functions compared without regard to case.
+inline bool GbkEqualsNoCase(std::string_view a, std::string_view b) {
+  return GbkToUpper(a) == GbkToUpper(b);
+}
 
 // True when byte c starts a double-byte character of code page 936.
 inline bool IsGbkLeadByte(unsigned char c) {
