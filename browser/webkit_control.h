@@ -40,8 +40,9 @@ class WebKitBrowserControl : public WebBrowserControl {
   WebBrowserEvents* events() { return events_; }
   // The key the view swallows (F5, Ctrl+O/P/N), asked of the window.
   bool FilterKey(unsigned keyval, bool control_down);
-  // Renews the window.external scripts when the trusted pages changed.
-  void RefreshHostScripts();
+  // Takes the trusted pages from the configuration again and renews the
+  // window.external scripts when they changed.
+  static void RefreshHostScripts();
   // The control of a view made by this class, or null.
   static WebKitBrowserControl* FromView(WebKitWebView* view);
   // Whether the view may talk to the host now (its page is trusted).
@@ -62,5 +63,4 @@ class WebKitBrowserControl : public WebBrowserControl {
   WebBrowserEvents* events_ = nullptr;
   bool silent_ = false;
   std::string home_url_;
-  std::string installed_patterns_;
 };

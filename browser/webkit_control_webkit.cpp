@@ -204,8 +204,27 @@ WebKitBrowserControl* WebKitBrowserControl::FromView(WebKitWebView* view) {
   return static_cast<WebKitBrowserControl*>(g_object_get_data(G_OBJECT(view), kControlKey));
 }
 
+namespace {
+
+// The trusted pages the installed scripts were made for, and their patterns;
+// one set for all views, since they share one content manager. UI thread
+// only. Renewed before each navigation, so that a call from a page is
+// checked against the same set that gave it its script, without reading the
+// configuration again on every call.
+struct InstalledTrust {
+  TrustedPages pages;
+  std::string patterns;
+};
+
+InstalledTrust& Installed() {
+  static InstalledTrust installed;
+  return installed;
+}
+
+}  // namespace
+
 bool WebKitBrowserControl::IsTrustedNow(const std::string& frame_origin) const {
-  TrustedPages trusted = CurrentTrustedPages();
+  const TrustedPages& trusted = Installed().pages;
   const char* uri = webkit_web_view_get_uri(view_);
   if (uri == nullptr || !trusted.IsTrusted(uri)) return false;
   // A frame of another site inside a trusted page is a stranger too. Local
@@ -217,11 +236,13 @@ bool WebKitBrowserControl::IsTrustedNow(const std::string& frame_origin) const {
 }
 
 void WebKitBrowserControl::RefreshHostScripts() {
-  std::vector<std::string> patterns = CurrentTrustedPages().Patterns();
+  InstalledTrust& installed = Installed();
+  installed.pages = CurrentTrustedPages();
+  std::vector<std::string> patterns = installed.pages.Patterns();
   std::string joined;
   for (const std::string& pattern : patterns) joined += pattern + "\n";
-  if (joined == installed_patterns_) return;
-  installed_patterns_ = joined;
+  if (joined == installed.patterns) return;
+  installed.patterns = joined;
 
   std::vector<const char*> list;
   for (const std::string& pattern : patterns) list.push_back(pattern.c_str());
