@@ -21,5 +21,9 @@ bool CheckProgramDirectory(std::string& error);
 // number of entries applied, -1 when the file was missing or unusable.
 int LoadStartupConfiguration();
 
+// Copies the "DTM" keys of the instance INI file into the parameters; INI
+// values override Config.EF.
+void ApplyInstanceIni();
+
 // Frees the process key.
 void ReleaseStartupConfiguration();

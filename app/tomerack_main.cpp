@@ -24,17 +24,6 @@
 namespace {
 
 constexpr const char kPromptCaption[] = "提示";
-constexpr const char* kInstanceIniKeys[] = {"url_getServerlist", "wwwhome",     "wwwhome_data",
-                                            "url_getTomeRack",   "wwwhome_app", "uid"};
-
-// INI values override Config.EF.
-void ApplyInstanceIni() {
-  std::string ini = GetInstanceIniPath();
-  for (const char* key : kInstanceIniKeys) {
-    std::string value = platform::GetPrivateProfileString("DTM", key, "", ini);
-    if (!value.empty()) SetParameter(key, value);
-  }
-}
 
 // Absolute paths and URLs are used as they are; other values are relative
 // to the program directory.

@@ -3,6 +3,7 @@
 #include "app/sealed_file.h"
 #include "books/book_paths.h"
 #include "books/book_results.h"
+#include "books/sync_thread.h"
 #include "config/daily_log.h"
 #include "platform/file_system.h"
 #include "util/directory_tree.h"
@@ -44,7 +45,70 @@ BookCollection::BookCollection()
 BookCollection::~BookCollection() {
   BookCollection* self = this;
   current_collection.compare_exchange_strong(self, nullptr);
+  StopSyncThread();
+  WaitForWorkers();
+  // Workers use their collection: none may outlive it.
+  for (const RecordPtr& record : AllRecords()) record->StopDownloadWorker();
   ClearRecords();
+}
+
+void BookCollection::StartSyncThread() {
+  std::lock_guard<std::mutex> guard(sync_thread_lock_);
+  sync_thread_.reset();
+  sync_thread_ = std::make_unique<SyncThread>(*this);
+}
+
+void BookCollection::StopSyncThread() {
+  std::unique_ptr<SyncThread> stopping;
+  {
+    std::lock_guard<std::mutex> guard(sync_thread_lock_);
+    stopping = std::move(sync_thread_);
+  }
+  stopping.reset();
+}
+
+void BookCollection::RunWorker(std::function<void()> work) {
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::lock_guard<std::mutex> guard(workers_lock_);
+  // Threads that have ended are joined here, so the list stays short.
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (it->done->load()) {
+      it->thread.join();
+      it = workers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  workers_.push_back(Worker{std::thread([work = std::move(work), done] {
+                              work();
+                              done->store(true);
+                            }),
+                            done});
+}
+
+void BookCollection::WaitForWorkers() {
+  while (true) {
+    std::vector<Worker> waiting;
+    {
+      std::lock_guard<std::mutex> guard(workers_lock_);
+      waiting.swap(workers_);
+    }
+    if (waiting.empty()) return;
+    for (Worker& worker : waiting) {
+      if (worker.thread.get_id() == std::this_thread::get_id()) {
+        worker.thread.detach();
+      } else {
+        worker.thread.join();
+      }
+    }
+  }
+}
+
+void BookCollection::WaitForAllWork() {
+  WaitForWorkers();
+  for (const RecordPtr& record : AllRecords()) record->WaitDownloadWorker();
+  // A download that ended may have been followed by another worker's start.
+  WaitForWorkers();
 }
 
 BookCollection* BookCollection::Instance() {

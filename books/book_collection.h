@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "books/book_record.h"
@@ -23,6 +24,8 @@
 #include "books/package_list.h"
 
 using RecordPtr = std::shared_ptr<BookRecord>;
+
+class SyncThread;
 
 // What the collection asks its owner window to do; the owner posts it to
 // its UI thread.
@@ -109,6 +112,21 @@ class BookCollection {
   // operation (downloading or downloaded), once LoadAllRecords kept it.
   void SetRecoveryStarter(std::function<void(const RecordPtr&)> starter);
 
+  // The background synchronisation. Starting stops a running one first.
+  void StartSyncThread();
+  void StopSyncThread();
+  // SyncThread picks the request up within 500 ms.
+  void RequestSync() { sync_requested = true; }
+
+  // Runs work on a thread of its own (uninstall and recovery workers). The
+  // collection owns these threads and joins them before it goes.
+  void RunWorker(std::function<void()> work);
+  // Waits until every such thread has ended, including those started while
+  // waiting.
+  void WaitForWorkers();
+  // Waits for those threads, then for every record's download worker.
+  void WaitForAllWork();
+
  private:
   friend void LoadAllRecords(BookCollection& collection);
   void StartRecovery(const RecordPtr& record) const;
@@ -138,6 +156,16 @@ class BookCollection {
   std::map<std::string, PackageList> package_lists_;
 
   Catalogue catalogue_;
+
+  std::mutex sync_thread_lock_;
+  std::unique_ptr<SyncThread> sync_thread_;
+
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::mutex workers_lock_;
+  std::vector<Worker> workers_;
 };
 
 // Serialises the record and writes RecordPath(bookID), sealed. 0;

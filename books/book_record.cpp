@@ -159,3 +159,48 @@ bool IsUpgradeAvailable(const BookRecord& record) {
   BookFields f = record.Fields();
   return !(f.bookPackageID == f.last_bookPackageID && f.bookMD5 == f.last_bookMD5);
 }
+
+BookRecord::~BookRecord() {
+  StopDownloadWorker();
+}
+
+void BookRecord::StartDownloadWorker(std::function<void(BookRecord&)> body) {
+  std::lock_guard<std::mutex> guard(worker_lock_);
+  if (worker_.joinable()) {
+    stop_event_.Set();
+    second_stop_event_.Set();
+    JoinWorker();
+  }
+  stop_event_.Reset();
+  second_stop_event_.Reset();
+  worker_ = std::thread([this, body = std::move(body)] { body(*this); });
+}
+
+void BookRecord::StopDownloadWorker() {
+  std::lock_guard<std::mutex> guard(worker_lock_);
+  if (!worker_.joinable()) return;
+  stop_event_.Set();
+  second_stop_event_.Set();
+  JoinWorker();
+}
+
+void BookRecord::WaitDownloadWorker() {
+  std::lock_guard<std::mutex> guard(worker_lock_);
+  JoinWorker();
+}
+
+bool BookRecord::HasDownloadWorker() const {
+  std::lock_guard<std::mutex> guard(worker_lock_);
+  return worker_.joinable();
+}
+
+void BookRecord::JoinWorker() {
+  if (!worker_.joinable()) return;
+  // The worker never stops itself; should it get here all the same, it
+  // must not wait for its own end.
+  if (worker_.get_id() == std::this_thread::get_id()) {
+    worker_.detach();
+    return;
+  }
+  worker_.join();
+}

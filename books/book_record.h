@@ -4,9 +4,14 @@
 
 #include <cJSON.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
+
+#include "platform/event.h"
 
 class BookCollection;
 
@@ -55,9 +60,16 @@ void ApplyRecordJson(const cJSON* object, BookFields& fields);
 
 // One book. Every field is guarded by the record's own lock, which is held
 // only while fields are copied or changed, never while calling out.
+//
+// The record owns its download worker: at most one runs at a time, and the
+// record is not destroyed before it has been stopped and joined. The worker
+// gets the record by reference, never a share of it, so it can never be
+// the one that destroys its own record.
 class BookRecord {
  public:
   explicit BookRecord(BookCollection* owner = nullptr) : collection_(owner) {}
+  // Stops and joins the download worker.
+  ~BookRecord();
   BookRecord(const BookRecord&) = delete;
   BookRecord& operator=(const BookRecord&) = delete;
 
@@ -92,12 +104,38 @@ class BookRecord {
   // source, under source's lock.
   void CopyFrom(const BookRecord& source);
 
+  // Stops a running worker, resets both stop events and runs body on a new
+  // worker thread.
+  void StartDownloadWorker(std::function<void(BookRecord&)> body);
+  // Signals both stop events and waits without limit for the worker.
+  void StopDownloadWorker();
+  // Waits for the worker to end by itself.
+  void WaitDownloadWorker();
+  bool HasDownloadWorker() const;
+
+  // The event the transfer looks at before each read, and the second one
+  // signalled with it.
+  platform::Event& stop_event() { return stop_event_; }
+  platform::Event& second_stop_event() { return second_stop_event_; }
+
+  // Set while an uninstall runs: every operation but a status query is
+  // refused.
+  std::atomic<bool> uninstalling{false};
+
  private:
+  void JoinWorker();
+
   mutable std::mutex lock_;
   BookFields fields_;
   std::string message_;
   int error_count_ = 0;
   BookCollection* collection_;
+
+  // Guards the worker's handle; held while joining, never by the worker.
+  mutable std::mutex worker_lock_;
+  std::thread worker_;
+  platform::Event stop_event_{platform::EventReset::kAuto};
+  platform::Event second_stop_event_{platform::EventReset::kAuto};
 };
 
 // False when the installed package is the newest (identifiers and digests
