@@ -84,8 +84,12 @@ int InstallPackage(BookRecord& record) {
         f.bookMD5 = f.downloading_bookMD5;
         f.bookStatus |= kBookInstalled;
         f.bookSize = f.downloading_bookSize;
+        f.bookStatus &= ~kBookDownloaded;
       });
-      platform::RemoveFile(package);
+      // The record says "installed" on disk before the package goes: killed
+      // in between, the next start finds an installed book, never a
+      // verified package that is missing (whose retry would clear the book).
+      if (SaveRecord(record) == kBookOk) platform::RemoveFile(package);
     }
   }
   record.ClearStatusBits(kBookDownloaded);

@@ -173,7 +173,11 @@ void BookRecord::StartDownloadWorker(std::function<void(BookRecord&)> body) {
   }
   stop_event_.Reset();
   second_stop_event_.Reset();
-  worker_ = std::thread([this, body = std::move(body)] { body(*this); });
+  worker_running_ = true;
+  worker_ = std::thread([this, body = std::move(body)] {
+    body(*this);
+    worker_running_ = false;
+  });
 }
 
 void BookRecord::StopDownloadWorker() {

@@ -112,6 +112,8 @@ class BookRecord {
   // Waits for the worker to end by itself.
   void WaitDownloadWorker();
   bool HasDownloadWorker() const;
+  // True from the worker's start until its body has returned.
+  bool IsDownloadWorkerRunning() const { return worker_running_.load(); }
 
   // The event the transfer looks at before each read, and the second one
   // signalled with it.
@@ -134,6 +136,7 @@ class BookRecord {
   // Guards the worker's handle; held while joining, never by the worker.
   mutable std::mutex worker_lock_;
   std::thread worker_;
+  std::atomic<bool> worker_running_{false};
   platform::Event stop_event_{platform::EventReset::kAuto};
   platform::Event second_stop_event_{platform::EventReset::kAuto};
 };

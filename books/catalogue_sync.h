@@ -11,7 +11,7 @@
 class BookCollection;
 
 inline constexpr int kCatalogueMissingPart = 1002005;  // a reply without a required part
-inline constexpr int kApplicationExiting = 1002023;    // a fetch given up because the program closes
+inline constexpr int kApplicationExiting = 1002023;  // a fetch given up because the program closes
 
 // The request text for the user.
 std::string CatalogueRequestText(const std::string& uid, const std::string& sessionid);

@@ -58,11 +58,12 @@ ZipEntrySpec Entry(const std::string& name, std::string data, ZipEntrySpec::Meth
   return entry;
 }
 
-std::string MakePackage(const DemoBook& book, size_t media_size, uint32_t seed) {
+std::string MakePackage(const DemoBook& book, size_t media_size, uint32_t seed, int edition) {
   using Method = ZipEntrySpec::Method;
   ZipEntrySpec folder = Entry("content/", "", Method::kStored, 0755);
   folder.directory = true;
   return MakeZip({
+      Entry("edition.txt", "edition " + std::to_string(edition) + "\r\n", Method::kStored),
       folder,
       Entry("content/pages/page1.html", PageHtml(book.title_utf8, 1), Method::kDeflated),
       Entry("content/pages/page2.html", PageHtml(book.title_utf8, 2), Method::kDeflated),
@@ -114,6 +115,19 @@ std::string MakeUpgradeProgram(const std::string& version) {
          version + "' > system/version.dat\n";
 }
 
+void PublishEdition(DemoBook& book, int edition) {
+  book.edition = edition;
+  // Another edition has other media bytes, so its digest differs.
+  book.package = MakePackage(book, book.media_size, book.seed + 7919u * (edition - 1), edition);
+  MD5Computer md5;
+  if (!md5.TextMD5(book.digest, book.package)) book.digest.assign(32, '0');
+  if (book.upper_digest) {
+    for (char& c : book.digest) {
+      if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+}
+
 std::vector<DemoBook> MakeDemoBooks() {
   struct Seed {
     const char* bsid;
@@ -139,14 +153,10 @@ std::vector<DemoBook> MakeDemoBooks() {
     book.book_path = "books/" + book.gid + "/" + book.gid + ".zip";
     book.reader = "tomereader";
     book.cover_png = MakeSolidPng(48, 64, seed.colour);
-    book.package = MakePackage(book, seed.media_size, seed_number++);
-    MD5Computer md5;
-    if (!md5.TextMD5(book.digest, book.package)) book.digest.assign(32, '0');
-    if (seed.upper_digest) {
-      for (char& c : book.digest) {
-        if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
-      }
-    }
+    book.media_size = seed.media_size;
+    book.seed = seed_number++;
+    book.upper_digest = seed.upper_digest;
+    PublishEdition(book, 1);
     books.push_back(std::move(book));
   }
   return books;

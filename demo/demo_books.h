@@ -17,7 +17,15 @@ struct DemoBook {
   std::string package;     // the ZIP bytes
   std::string digest;      // MD5 of the package as published
   std::string cover_png;
+  int edition = 1;
+  // What the package is generated from.
+  size_t media_size = 0;
+  uint32_t seed = 0;
+  bool upper_digest = false;
 };
+
+// Generates the book's package of that edition and its digest.
+void PublishEdition(DemoBook& book, int edition);
 
 // The fixed demo set (three books). Packages differ in size so that range
 // requests cross several transfer blocks.

@@ -12,6 +12,8 @@ const char kDemoUsage[] =
     "  --version TEXT      the published client version (default 1.0.0)\n"
     "  --access-log FILE   append one line per request to FILE\n"
     "  --big-file-mib N    also serve /data/big.bin of N MiB\n"
+    "  --extra-package ZIP also publish ZIP as book g1900 (bsid b1900)\n"
+    "POST /demo/publish/GID publishes a newer edition of a generated book.\n"
     "faults:\n"
     "  --drop-after BYTES  end every package transfer after BYTES bytes\n"
     "  --slow-ms MS        wait MS before every answer and every package piece\n"
@@ -70,6 +72,8 @@ bool ParseDemoOptions(int argc, char** argv, DemoOptions& options, std::string& 
     } else if (name == "--big-file-mib") {
       if (!need_number(0, 16384)) return false;
       options.big_file_mib = static_cast<int>(number);
+    } else if (name == "--extra-package") {
+      if (!need_text(options.extra_package)) return false;
     } else if (name == "--drop-after") {
       if (!need_number(0, INT64_MAX)) return false;
       options.drop_after = number;

@@ -1,7 +1,10 @@
 #include "demo/demo_service.h"
 
 #include <cJSON.h>
+#include <fcntl.h>
 #include <httplib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,9 +13,11 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "demo/demo_books.h"
+#include "util/md5.h"
 
 namespace {
 
@@ -36,6 +41,30 @@ class StringBlob : public Blob {
 
  private:
   std::string data_;
+};
+
+// A package on disk, read where it is asked for.
+class FileBlob : public Blob {
+ public:
+  FileBlob(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  ~FileBlob() override { ::close(fd_); }
+  uint64_t size() const override { return size_; }
+  void Copy(uint64_t offset, size_t count, char* out) const override {
+    while (count > 0) {
+      ssize_t got = ::pread(fd_, out, count, static_cast<off_t>(offset));
+      if (got <= 0) {
+        std::memset(out, 0, count);  // the file shrank: the digest check will notice
+        return;
+      }
+      out += got;
+      offset += static_cast<uint64_t>(got);
+      count -= static_cast<size_t>(got);
+    }
+  }
+
+ private:
+  int fd_;
+  uint64_t size_;
 };
 
 // A pseudo-random mebibyte repeated: cheap to serve at any size.
@@ -82,8 +111,9 @@ std::string PrintCompact(cJSON* json) {
 class DemoService {
  public:
   explicit DemoService(const DemoOptions& options) : options_(options), books_(MakeDemoBooks()) {
-    for (const DemoBook& book : books_) {
-      packages_[book.gid] = std::make_shared<StringBlob>(book.package);
+    for (DemoBook& book : books_) {
+      packages_[book.gid] = std::make_shared<StringBlob>(std::move(book.package));
+      book.package.clear();
     }
     if (options_.big_file_mib > 0) {
       big_ = std::make_shared<PatternBlob>(static_cast<uint64_t>(options_.big_file_mib) << 20);
@@ -91,6 +121,11 @@ class DemoService {
   }
 
   int Run() {
+    if (!options_.extra_package.empty() && !AddExtraPackage()) {
+      std::fprintf(stderr, "tomerack-demo-service: cannot read %s\n",
+                   options_.extra_package.c_str());
+      return 1;
+    }
     server_.new_task_queue = [] { return new httplib::ThreadPool(8); };
     server_.set_keep_alive_max_count(100);
     Routes();
@@ -137,6 +172,54 @@ class DemoService {
     return std::rename(temp.c_str(), options_.port_file.c_str()) == 0;
   }
 
+  // The file given with --extra-package becomes one more book, g1900.
+  bool AddExtraPackage() {
+    int fd = ::open(options_.extra_package.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+      ::close(fd);
+      return false;
+    }
+    DemoBook book;
+    book.bsid = "b1900";
+    book.gid = "g1900";
+    book.title_utf8 = reinterpret_cast<const char*>(u8"大容量 教材 样例");
+    book.base_image = "images/" + book.gid + ".png";
+    book.book_path = "books/" + book.gid + "/" + book.gid + ".zip";
+    book.reader = "tomereader";
+    book.cover_png = MakeSolidPng(48, 64, 0x777777);
+    MD5Computer md5;
+    if (!md5.FileMD5(book.digest, options_.extra_package)) {
+      ::close(fd);
+      return false;
+    }
+    std::lock_guard<std::mutex> hold(books_lock_);
+    packages_[book.gid] = std::make_shared<FileBlob>(fd, static_cast<uint64_t>(info.st_size));
+    books_.push_back(std::move(book));
+    return true;
+  }
+
+  // A newer edition of a generated book: new package bytes, new digest.
+  bool Publish(const std::string& gid, std::string& digest) {
+    std::lock_guard<std::mutex> hold(books_lock_);
+    for (DemoBook& book : books_) {
+      if (book.gid != gid || book.media_size == 0) continue;
+      PublishEdition(book, book.edition + 1);
+      packages_[gid] = std::make_shared<StringBlob>(std::move(book.package));
+      book.package.clear();
+      digest = book.digest;
+      return true;
+    }
+    return false;
+  }
+
+  std::shared_ptr<Blob> Package(const std::string& gid) {
+    std::lock_guard<std::mutex> hold(books_lock_);
+    auto found = packages_.find(gid);
+    return found == packages_.end() ? nullptr : found->second;
+  }
+
   void Log(const httplib::Request& req, const httplib::Response& res) {
     if (options_.access_log.empty()) return;
     std::lock_guard<std::mutex> hold(log_lock_);
@@ -177,26 +260,30 @@ class DemoService {
     });
     server_.Get(R"(/data/images/([A-Za-z0-9_]+)\.png)",
                 [this](const httplib::Request& req, httplib::Response& res) {
-                  const DemoBook* book = Find(req.matches[1]);
-                  if (book == nullptr) return NotFound(res);
+                  std::optional<DemoBook> book = Find(req.matches[1]);
+                  if (!book) return NotFound(res);
                   res.set_content(book->cover_png, "image/png");
                 });
     server_.Get(R"(/data/books/([A-Za-z0-9_]+)/([A-Za-z0-9_]+)\.zip\.MD5)",
                 [this](const httplib::Request& req, httplib::Response& res) {
-                  const DemoBook* book = Find(req.matches[2]);
-                  if (book == nullptr || req.matches[1] != req.matches[2]) return NotFound(res);
+                  std::optional<DemoBook> book = Find(req.matches[2]);
+                  if (!book || req.matches[1] != req.matches[2]) return NotFound(res);
                   std::string digest = book->digest;
                   if (options_.wrong_digest) std::reverse(digest.begin(), digest.end());
                   res.set_content(digest, "text/plain");
                 });
     server_.Get(R"(/data/books/([A-Za-z0-9_]+)/([A-Za-z0-9_]+)\.zip)",
                 [this](const httplib::Request& req, httplib::Response& res) {
-                  auto found = packages_.find(req.matches[2]);
-                  if (found == packages_.end() || req.matches[1] != req.matches[2]) {
-                    return NotFound(res);
-                  }
-                  ServeBlob(req, res, found->second, "application/zip");
+                  std::shared_ptr<Blob> package = Package(req.matches[2]);
+                  if (!package || req.matches[1] != req.matches[2]) return NotFound(res);
+                  ServeBlob(req, res, package, "application/zip");
                 });
+    server_.Post(R"(/demo/publish/([A-Za-z0-9_]+))",
+                 [this](const httplib::Request& req, httplib::Response& res) {
+                   std::string digest;
+                   if (!Publish(req.matches[1], digest)) return NotFound(res);
+                   res.set_content(digest + "\n", "text/plain");
+                 });
     server_.Get("/data/big.bin", [this](const httplib::Request& req, httplib::Response& res) {
       if (!big_) return NotFound(res);
       ServeBlob(req, res, big_, "application/octet-stream");
@@ -233,11 +320,14 @@ class DemoService {
     res.set_content("not found\n", "text/plain");
   }
 
-  const DemoBook* Find(const std::string& gid) const {
+  // A copy, without the package bytes: a newer edition may be published
+  // while it is in use.
+  std::optional<DemoBook> Find(const std::string& gid) {
+    std::lock_guard<std::mutex> hold(books_lock_);
     for (const DemoBook& book : books_) {
-      if (book.gid == gid) return &book;
+      if (book.gid == gid) return book;
     }
-    return nullptr;
+    return std::nullopt;
   }
 
   void Catalogue(const httplib::Request& req, httplib::Response& res) {
@@ -262,7 +352,12 @@ class DemoService {
 
   // The dataset reply; columns in an order of their own, with one column
   // the client does not need.
-  std::string CatalogueReply(const std::string& uid, const std::string& session) const {
+  std::string CatalogueReply(const std::string& uid, const std::string& session) {
+    std::vector<DemoBook> books;
+    {
+      std::lock_guard<std::mutex> hold(books_lock_);
+      books = books_;
+    }
     static const char* const kColumns[] = {"gid",       "bsid",       "fullName",   "publisher",
                                            "baseImage", "insallPara", "launchPara", "bookMD5",
                                            "bookPath",  "bookReader"};
@@ -277,12 +372,12 @@ class DemoService {
     cJSON_AddStringToObject(r, "Message", "");
     cJSON_AddStringToObject(r, "UID", uid.c_str());
     cJSON* para = cJSON_AddObjectToObject(r, "Para");
-    cJSON_AddStringToObject(para, "Rows", std::to_string(books_.size()).c_str());
+    cJSON_AddStringToObject(para, "Rows", std::to_string(books.size()).c_str());
     cJSON_AddStringToObject(para, "Columns", std::to_string(std::size(kColumns)).c_str());
     cJSON* names = cJSON_AddArrayToObject(para, "ColumnName");
     for (const char* column : kColumns) cJSON_AddItemToArray(names, cJSON_CreateString(column));
     cJSON* data = cJSON_AddArrayToObject(para, "Data");
-    for (const DemoBook& book : books_) {
+    for (const DemoBook& book : books) {
       std::string digest = book.digest;
       const std::string cells[] = {
           book.gid, book.bsid, book.title_utf8, "demo press",   book.base_image,
@@ -350,6 +445,7 @@ class DemoService {
 
   DemoOptions options_;
   std::vector<DemoBook> books_;
+  std::mutex books_lock_;  // books_ and packages_: editions change while serving
   std::map<std::string, std::shared_ptr<Blob>> packages_;
   std::shared_ptr<Blob> big_;
   httplib::Server server_;

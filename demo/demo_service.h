@@ -19,6 +19,7 @@ struct DemoOptions {
   bool wrong_digest = false;   // digests of other data
   int status = 0;              // every request answers this status
   int big_file_mib = 0;        // serve /data/big.bin of this size (benchmarks)
+  std::string extra_package;   // a ZIP file published as one more book, g1900
 };
 
 // Parses the command line; false with a message in error on bad usage.

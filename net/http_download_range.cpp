@@ -175,7 +175,9 @@ int32_t HttpDownloadRange(const std::string& file_path, const std::string& url,
     }
     uint64_t received = 0;
     while (true) {
-      if (cancel != nullptr && cancel->Wait(2)) {
+      // Looked at without waiting: a wait on every block would cap the
+      // transfer rate.
+      if (cancel != nullptr && cancel->Wait(0)) {
         result = kHttpCancelled;
         return;
       }

@@ -21,6 +21,9 @@ constexpr const char kHelp[] =
     "  http range URL FILE [--offset N]  resumable download into FILE; prints the result code\n"
     "  db FILE [--names-only] [--sql SQL]\n"
     "                                  a data file's tables (or names, or one statement) as JSON\n"
+    "  books --program-dir DIR --uid UID start | sync | status | download BSID |\n"
+    "        upgrade BSID | uninstall BSID\n"
+    "                                  the client's book work without its window\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
 
 int Dispatch(const std::string& command, Arguments args) {
@@ -32,6 +35,7 @@ int Dispatch(const std::string& command, Arguments args) {
   if (command == "zip") return RunZip(std::move(args));
   if (command == "http") return RunHttp(std::move(args));
   if (command == "db") return RunDb(std::move(args));
+  if (command == "books") return RunBooks(std::move(args));
   return Fail("unknown command \"" + command + "\"; try --help", kExitUsage);
 }
 

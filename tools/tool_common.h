@@ -40,3 +40,4 @@ int RunBase64(Arguments args);
 int RunZip(Arguments args);
 int RunHttp(Arguments args);
 int RunDb(Arguments args);
+int RunBooks(Arguments args);
