@@ -1,0 +1,347 @@
+// The headless books runner on a client's program directory against the demo
+// service: synchronisation, download, upgrade, uninstall, transfers that
+// break off, bad digests, servers that ignore ranges, and runs killed in the
+// middle of their work.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <regex>
+
+#include "platform/process.h"
+#include "tests/support/demo_service_process.h"
+#include "tests/support/run_command.h"
+#include "tests/support/sandbox.h"
+#include "zip/zip_writer.h"
+
+namespace {
+
+using testing_support::CommandResult;
+using testing_support::DemoServiceProcess;
+using testing_support::RunCommand;
+
+std::string Utf8(const char8_t* text) {
+  return reinterpret_cast<const char*>(text);
+}
+
+bool PathExists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+class BooksRunnerTest : public testing_support::Sandbox {
+ protected:
+  void SetUp() override {
+    Sandbox::SetUp();
+    program_ = Path("program");
+    setenv("TOMERACK_REGISTRY_DIR", Path("registry").c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("TOMERACK_REGISTRY_DIR");
+    Sandbox::TearDown();
+  }
+
+  // Starts a demo service and points the program directory's Config.EF at
+  // it, as an administrator would.
+  void Serve(DemoServiceProcess& service, std::vector<std::string> options = {}) {
+    ASSERT_TRUE(service.Start(dir(), std::move(options)));
+    std::string server = service.Url("").substr(7);
+    const std::pair<std::string, std::string> entries[] = {
+        {"serverlist",
+         "app#demo#1#1#" + server + ";dat#demo#1#1#" + server + ";cor#demo#1#1#" + server},
+        {"wwwhome_app", "http://$SERVER$/"},
+        {"wwwhome_data", "http://$SERVER_DATA$/data"},
+        {"url_getTomeRack", "http://$SERVER$/api/tomerack"},
+        {"_CONFIG_EF_token", "demo-token"},
+    };
+    for (const auto& [key, value] : entries) {
+      CommandResult r = Tool({"config", "--program-dir", program_, "set", key, value});
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+    }
+  }
+
+  CommandResult Tool(const std::vector<std::string>& args) {
+    return RunCommand(TOMERACK_TOOL_PATH, args);
+  }
+  CommandResult Books(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"books", "--program-dir", program_, "--uid", "u1"};
+    all.insert(all.end(), args.begin(), args.end());
+    return Tool(all);
+  }
+  platform::ProcessHandle StartBooks(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"books", "--program-dir", program_, "--uid", "u1"};
+    all.insert(all.end(), args.begin(), args.end());
+    return platform::StartProcess(TOMERACK_TOOL_PATH, all, dir());
+  }
+
+  // The plain text of a book's record file.
+  std::string RecordText(const std::string& gid) {
+    CommandResult r = Tool({"unseal", "--record", program_ + "/data/bookinf/" + gid + ".inf"});
+    return r.exit_code == 0 ? r.out : std::string();
+  }
+  std::string RecordValue(const std::string& gid, const std::string& key) {
+    std::smatch match;
+    std::string text = RecordText(gid);
+    if (!std::regex_search(text, match, std::regex("\"" + key + "\":\\s*\"([^\"]*)\""))) return {};
+    return match[1];
+  }
+  std::string PackagePath(const std::string& gid) const {
+    return program_ + "/data/books/books/" + gid + "/" + gid + ".zip";
+  }
+  std::string InstallDir(const std::string& gid) const {
+    return program_ + "/data/books/books/" + gid + "/" + gid;
+  }
+  // Nothing half-done may stay behind: no package, no temporary files.
+  void ExpectNoLeftovers(const std::string& gid) {
+    EXPECT_FALSE(PathExists(PackagePath(gid))) << gid;
+    CommandResult find = RunCommand("/usr/bin/find", {program_, "-name", "*.part", "-o", "-name",
+                                                      "*.tmp*", "-o", "-name", "*.err"});
+    EXPECT_EQ(find.out, "") << "left over";
+  }
+  // Range requests for a package, as the access log shows them.
+  static std::vector<std::string> PackageRequests(const DemoServiceProcess& service,
+                                                  const std::string& gid) {
+    std::vector<std::string> lines;
+    std::string log = service.AccessLog();
+    size_t at = 0;
+    while (at < log.size()) {
+      size_t end = log.find('\n', at);
+      std::string line = log.substr(at, end - at);
+      if (line.find("GET /data/books/" + gid + "/" + gid + ".zip ") == 0) lines.push_back(line);
+      at = end == std::string::npos ? log.size() : end + 1;
+    }
+    return lines;
+  }
+
+  std::string program_;
+};
+
+TEST_F(BooksRunnerTest, SyncDownloadUpgradeAndUninstallABook) {
+  DemoServiceProcess service;
+  Serve(service);
+
+  CommandResult sync = Books({"sync"});
+  ASSERT_EQ(sync.exit_code, 0) << sync.err;
+  EXPECT_NE(sync.out.find("sync: 1 (3 books"), std::string::npos) << sync.out;
+  EXPECT_EQ(RecordValue("g1001", "bookStatus"), "0");
+  EXPECT_EQ(RecordValue("g1001", "bookTitle"), Utf8(u8"数学 七年级 上册"));
+  EXPECT_TRUE(Exists("program/data/images/g1001.png"));
+
+  CommandResult download = Books({"download", "b1001"});
+  ASSERT_EQ(download.exit_code, 0) << download.err;
+  EXPECT_NE(download.out.find("g1001 installed g1001"), std::string::npos) << download.out;
+  EXPECT_EQ(RecordValue("g1001", "bookStatus"), "16");
+  EXPECT_EQ(ReadFile("program/data/books/books/g1001/g1001/edition.txt"), "edition 1\r\n");
+  EXPECT_TRUE(Exists("program/data/books/books/g1001/g1001/content/pages/page1.html"));
+  ExpectNoLeftovers("g1001");
+
+  CommandResult again = Books({"download", "b1001"});
+  EXPECT_EQ(again.exit_code, 1);
+  EXPECT_NE(again.err.find(Utf8(u8"已是最新，无需升级，如需安装，请先卸载！")), std::string::npos)
+      << again.err;
+
+  // A newer edition is published: the next synchronisation offers it.
+  CommandResult publish =
+      RunCommand("/usr/bin/curl", {"-sf", "-X", "POST", service.Url("/demo/publish/g1001")});
+  ASSERT_EQ(publish.exit_code, 0);
+  std::string new_digest = publish.out.substr(0, 32);
+  ASSERT_EQ(Books({"sync"}).exit_code, 0);
+  EXPECT_EQ(RecordValue("g1001", "last_bookMD5"), new_digest);
+  CommandResult status = Books({"status"});
+  ASSERT_EQ(status.exit_code, 0) << status.err;
+  EXPECT_NE(status.out.find("\"b1001\",\"100\",\"\",\"" + Utf8(u8"可升级") + "\""),
+            std::string::npos)
+      << status.out;
+
+  CommandResult upgrade = Books({"upgrade", "b1001"});
+  ASSERT_EQ(upgrade.exit_code, 0) << upgrade.err;
+  EXPECT_EQ(RecordValue("g1001", "bookMD5"), new_digest);
+  EXPECT_EQ(ReadFile("program/data/books/books/g1001/g1001/edition.txt"), "edition 2\r\n");
+  ExpectNoLeftovers("g1001");
+
+  CommandResult uninstall = Books({"uninstall", "b1001"});
+  ASSERT_EQ(uninstall.exit_code, 0) << uninstall.err;
+  EXPECT_FALSE(Exists("program/data/books/books/g1001/g1001"));
+  EXPECT_EQ(RecordValue("g1001", "bookStatus"), "0");
+  EXPECT_NE(uninstall.err.find(Utf8(u8"正在卸载课本，请稍候...")), std::string::npos);
+}
+
+TEST_F(BooksRunnerTest, OperationsNeedABookOfTheCatalogue) {
+  DemoServiceProcess service;
+  Serve(service);
+  CommandResult unknown = Books({"download", "b9999"});
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_NE(unknown.err.find(Utf8(u8"课本配置文件有错，请登录后再试....")), std::string::npos)
+      << unknown.err;
+  EXPECT_EQ(Books({"download"}).exit_code, 2);
+  EXPECT_EQ(Books({"fly"}).exit_code, 2);
+  EXPECT_EQ(Tool({"books", "--program-dir", program_, "status"}).exit_code, 2);
+}
+
+TEST_F(BooksRunnerTest, DroppedTransfersAreResumedWhereTheyBrokeOff) {
+  DemoServiceProcess service;
+  // g1002's package is about 560 KB: three attempts of 250000 bytes get it.
+  Serve(service, {"--drop-after", "250000"});
+  ASSERT_EQ(Books({"sync"}).exit_code, 0);
+  CommandResult download = Books({"download", "b1002"});
+  ASSERT_EQ(download.exit_code, 0) << download.err;
+  std::vector<std::string> requests = PackageRequests(service, "g1002");
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_NE(requests[1].find("range=bytes=250000-"), std::string::npos) << requests[1];
+  EXPECT_NE(requests[2].find("range=bytes=500000-"), std::string::npos) << requests[2];
+  ExpectNoLeftovers("g1002");
+}
+
+TEST_F(BooksRunnerTest, FailedTransfersKeepTheBytesForTheNextRun) {
+  DemoServiceProcess service;
+  Serve(service, {"--drop-after", "60000"});
+  ASSERT_EQ(Books({"sync"}).exit_code, 0);
+  CommandResult first = Books({"download", "b1002"});
+  EXPECT_EQ(first.exit_code, 1);
+  EXPECT_NE(first.err.find(Utf8(u8"下载出错(1)，请检查网络。（错误地址: http://")),
+            std::string::npos)
+      << first.err;
+  EXPECT_EQ(testing_support::ReadBytes(PackagePath("g1002")).size(), 180000u);
+  EXPECT_EQ(RecordValue("g1002", "bookStatus"), "0");
+  CommandResult second = Books({"download", "b1002"});
+  EXPECT_EQ(second.exit_code, 1);
+  std::vector<std::string> requests = PackageRequests(service, "g1002");
+  ASSERT_EQ(requests.size(), 6u);
+  EXPECT_NE(requests[3].find("range=bytes=180000-"), std::string::npos) << requests[3];
+}
+
+TEST_F(BooksRunnerTest, AWrongDigestIsRefusedAndTheNextDownloadStartsOver) {
+  DemoServiceProcess service;
+  Serve(service, {"--wrong-digest"});
+  ASSERT_EQ(Books({"sync"}).exit_code, 0);
+  CommandResult first = Books({"download", "b1003"});
+  EXPECT_EQ(first.exit_code, 1);
+  EXPECT_NE(first.err.find(Utf8(u8"数据包有错，请重试")), std::string::npos) << first.err;
+  EXPECT_FALSE(PathExists(PackagePath("g1003")));
+  EXPECT_FALSE(Exists("program/data/books/books/g1003/g1003"));
+  EXPECT_EQ(RecordValue("g1003", "downloading_downloadedSize"), "0");
+  EXPECT_EQ(RecordValue("g1003", "bookStatus"), "0");
+
+  EXPECT_EQ(Books({"download", "b1003"}).exit_code, 1);
+  std::vector<std::string> requests = PackageRequests(service, "g1003");
+  ASSERT_EQ(requests.size(), 2u);
+  for (const std::string& request : requests) {
+    EXPECT_TRUE(request.find("range=") == std::string::npos ||
+                request.find("range=bytes=0-") != std::string::npos)
+        << request;
+  }
+}
+
+TEST_F(BooksRunnerTest, AServerThatIgnoresRangesGetsTheFileRewrittenFromTheStart) {
+  DemoServiceProcess service;
+  Serve(service, {"--ignore-ranges"});
+  ASSERT_EQ(Books({"sync"}).exit_code, 0);
+  // Bytes of a run that ended early, not the package's own.
+  testing_support::WriteBytes(PackagePath("g1001"), std::string(5000, 'x'));
+  CommandResult download = Books({"download", "b1001"});
+  ASSERT_EQ(download.exit_code, 0) << download.err;
+  std::vector<std::string> requests = PackageRequests(service, "g1001");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_NE(requests[0].find("range=bytes=5000-"), std::string::npos) << requests[0];
+  EXPECT_EQ(ReadFile("program/data/books/books/g1001/g1001/edition.txt"), "edition 1\r\n");
+  ExpectNoLeftovers("g1001");
+}
+
+TEST_F(BooksRunnerTest, ADownloadKilledHalfWayIsFinishedAtTheNextStart) {
+  {
+    DemoServiceProcess slow;
+    // 256 KiB pieces, one every 300 ms.
+    Serve(slow, {"--slow-ms", "300"});
+    ASSERT_EQ(Books({"sync"}).exit_code, 0);
+    platform::ProcessHandle run = StartBooks({"download", "b1002"});
+    ASSERT_TRUE(run.valid());
+    ASSERT_TRUE(testing_support::WaitFor(
+        [&] { return testing_support::ReadBytes(PackagePath("g1002")).size() > 0; },
+        std::chrono::seconds(60)));
+    ASSERT_TRUE(run.Terminate());
+    run.Wait(-1);
+  }
+  size_t kept = testing_support::ReadBytes(PackagePath("g1002")).size();
+  ASSERT_GT(kept, 0u);
+  EXPECT_EQ(RecordValue("g1002", "bookStatus"), "2");
+
+  DemoServiceProcess service;
+  Serve(service);
+  CommandResult start = Books({"start"});
+  ASSERT_EQ(start.exit_code, 0) << start.err;
+  EXPECT_NE(start.out.find("resumed g1002: installed"), std::string::npos) << start.out;
+  EXPECT_NE(start.err.find(Utf8(u8"课本在下载或安装过程中被中断，正在检查，请稍候...")),
+            std::string::npos);
+  std::vector<std::string> requests = PackageRequests(service, "g1002");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_NE(requests[0].find("range=bytes=" + std::to_string(kept) + "-"), std::string::npos)
+      << requests[0];
+  EXPECT_EQ(RecordValue("g1002", "bookStatus"), "16");
+  ExpectNoLeftovers("g1002");
+
+  CommandResult nothing = Books({"start"});
+  EXPECT_EQ(nothing.exit_code, 0);
+  EXPECT_NE(nothing.out.find("nothing to resume"), std::string::npos);
+}
+
+// A package big enough that its extraction takes a while: many files of
+// data that does not compress.
+std::string SlowPackage() {
+  std::vector<ZipEntrySpec> entries;
+  uint32_t x = 12345;
+  for (int i = 0; i < 1500; ++i) {
+    ZipEntrySpec entry;
+    entry.name = "pages/p" + std::to_string(i) + ".bin";
+    entry.data.resize(40000);
+    for (char& c : entry.data) {
+      x = x * 1103515245u + 12345u;
+      c = static_cast<char>(x >> 24);
+    }
+    entry.method = ZipEntrySpec::Method::kStored;
+    entries.push_back(std::move(entry));
+  }
+  ZipEntrySpec last;
+  last.name = "zz_last.txt";
+  last.data = "the end\n";
+  entries.push_back(last);
+  return MakeZip(entries);
+}
+
+TEST_F(BooksRunnerTest, AnInstallationKilledHalfWayIsRedoneAtTheNextStart) {
+  testing_support::WriteBytes(Path("big.zip"), SlowPackage());
+  DemoServiceProcess service;
+  Serve(service, {"--extra-package", Path("big.zip")});
+  ASSERT_EQ(Books({"sync"}).exit_code, 0);
+
+  // Killed as soon as the installation has begun to write the book.
+  bool killed_while_installing = false;
+  for (int attempt = 0; attempt < 5 && !killed_while_installing; ++attempt) {
+    platform::ProcessHandle run = StartBooks({"download", "b1900"});
+    ASSERT_TRUE(run.valid());
+    testing_support::WaitFor(
+        [&] { return PathExists(InstallDir("g1900") + "/pages") || !run.IsRunning(); },
+        std::chrono::seconds(60));
+    run.Terminate();
+    run.Wait(-1);
+    killed_while_installing = RecordValue("g1900", "bookStatus") == "8" &&
+                              !PathExists(InstallDir("g1900") + "/zz_last.txt");
+    if (!killed_while_installing) {
+      ASSERT_EQ(Books({"uninstall", "b1900"}).exit_code, 0);
+    }
+  }
+  ASSERT_TRUE(killed_while_installing) << "the installation always ended before the kill";
+  EXPECT_TRUE(PathExists(PackagePath("g1900")));
+  size_t transfers = PackageRequests(service, "g1900").size();
+
+  CommandResult start = Books({"start"});
+  ASSERT_EQ(start.exit_code, 0) << start.err;
+  EXPECT_NE(start.out.find("resumed g1900: installed"), std::string::npos) << start.out;
+  EXPECT_EQ(RecordValue("g1900", "bookStatus"), "16");
+  EXPECT_EQ(testing_support::ReadBytes(InstallDir("g1900") + "/zz_last.txt"), "the end\n");
+  // Verified before it was installed: no second transfer.
+  EXPECT_EQ(PackageRequests(service, "g1900").size(), transfers);
+  ExpectNoLeftovers("g1900");
+}
+
+}  // namespace
