@@ -26,7 +26,7 @@ bool HasIniPrefix(const std::string& name) {
 bool IsServiceAddressName(const std::string& name) {
   static const char* const kNames[] = {"wwwhome",     "wwwhome_core",      "wwwhome_data",
                                        "wwwhome_app", "wwwhome_data_core", "wwwhome_app_core",
-                                       "UpgradeURL"};
+                                       "UpgradeURL",  "url_getTomeRack"};
   for (const char* n : kNames) {
     if (name == n) return true;
   }
