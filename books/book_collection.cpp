@@ -195,6 +195,13 @@ RecordPtr BookCollection::PutRecord(const std::string& book_id, RecordPtr record
   return record;
 }
 
+RecordPtr BookCollection::PutRecordIfAbsent(const std::string& book_id, RecordPtr record) {
+  std::lock_guard<std::mutex> guard(records_lock_);
+  RecordPtr& slot = records_[book_id];
+  if (!slot) slot = std::move(record);
+  return slot;
+}
+
 bool BookCollection::RemoveRecord(const std::string& book_id) {
   RecordPtr removed;
   {

@@ -91,6 +91,9 @@ class BookCollection {
   RecordPtr FindRecord(const std::string& book_id) const;
   // Inserts or replaces; returns the record now under the key.
   RecordPtr PutRecord(const std::string& book_id, RecordPtr record);
+  // Inserts unless a record is already under the key; returns the record
+  // now under the key, the earlier one when there was one.
+  RecordPtr PutRecordIfAbsent(const std::string& book_id, RecordPtr record);
   bool RemoveRecord(const std::string& book_id);
   void ClearRecords();
   std::vector<RecordPtr> AllRecords() const;

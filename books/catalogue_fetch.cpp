@@ -1,0 +1,103 @@
+// The two downloads of a catalogue pass: a book's cover image and the
+// digest of its newest package, each tried three times on data servers
+// chosen afresh after a failure.
+#include <string>
+
+#include "books/book_collection.h"
+#include "books/book_paths.h"
+#include "books/book_results.h"
+#include "books/catalogue_sync.h"
+#include "config/parameter_store.h"
+#include "net/request_helpers.h"
+#include "platform/clock.h"
+#include "util/file_io.h"
+#include "util/path_names.h"
+#include "util/text_encoding.h"
+
+namespace {
+
+constexpr int kTries = 3;
+constexpr size_t kDigestLength = 32;
+
+// Lower case for the scheme test only; double-byte characters of the path
+// have no ASCII capitals that matter there.
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool IsWhiteSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+std::string Trim(const std::string& text) {
+  size_t start = 0;
+  size_t end = text.size();
+  while (start < end && IsWhiteSpace(text[start])) ++start;
+  while (end > start && IsWhiteSpace(text[end - 1])) --end;
+  return text.substr(start, end - start);
+}
+
+// An image path that names no file ("", "images/", "..") would make the
+// local copy a directory.
+bool NamesAFile(const std::string& image_path) {
+  std::string name = image_path;
+  size_t cut = name.find_last_of("/\\");
+  if (cut != std::string::npos) name = name.substr(cut + 1);
+  return !name.empty() && name != "." && name != "..";
+}
+
+}  // namespace
+
+std::string CoverImageUrl(const std::string& image_path, const std::string& root) {
+  std::string r = root;
+  while (!r.empty() && r.back() == '/') r.pop_back();
+  size_t start = image_path.find_first_not_of('/');
+  std::string image = start == std::string::npos ? std::string() : image_path.substr(start);
+  std::string url = HasWebScheme(LowerAscii(image)) ? image : r + "/" + image;
+  size_t slash = url.rfind('/');
+  if (slash == std::string::npos) return url;
+  return url.substr(0, slash + 1) + UrlEncodeText(AnsiToUtf8(url.substr(slash + 1)));
+}
+
+int FetchCoverImage(const std::string& image_path, const std::string& root,
+                    const std::string& base) {
+  if (!NamesAFile(image_path)) return kCatalogueMissingPart;
+  std::string local = CoverImagePath(image_path, base);
+  CreateParentDirectories(local);
+  uint64_t size = 0;
+  if (GetFileSizeOf(local, size) && size != 0) return kBookOk;
+
+  std::string url = CoverImageUrl(image_path, root);
+  int result = kHttpTransportError;
+  for (int attempt = 0; attempt < kTries; ++attempt) {
+    if (IsApplicationExiting()) return kApplicationExiting;
+    // The file appears only once the whole image has arrived.
+    result = HttpRequestToFile("GET", url, local);
+    if (result == kHttpOk) return kBookOk;
+    ReplaceUrlHost(url);
+  }
+  return result;
+}
+
+int FetchPackageDigest(const BookCollection& collection, std::string& digest,
+                       const std::string& book_path, const std::string& package_id) {
+  std::string url = DigestUrl(book_path, package_id, collection.DataServerRoot()) +
+                    "?timemark=" + std::to_string(platform::TickCountMs());
+  ReplaceUrlHost(url);
+  int result = kHttpTransportError;
+  std::string text;
+  for (int attempt = 0; attempt < kTries; ++attempt) {
+    if (IsApplicationExiting()) return kApplicationExiting;
+    result = HttpRequestText(text, "GET", url);
+    if (result == kHttpOk && text.size() == kDigestLength) break;
+    ReplaceUrlHost(url);
+  }
+  // A digest with a line end after it is still the digest.
+  text = Trim(text);
+  if (text.size() != kDigestLength) return kBookRefused;
+  if (result == kHttpOk) digest = text;
+  return result;
+}

@@ -1,0 +1,180 @@
+// The catalogue request and the row pass against answers the demo service
+// does not give: digests with line ends, missing covers and digests,
+// unsuccessful replies, unusable gids, and the program closing mid-pass.
+#include <cJSON.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/sealed_file.h"
+#include "books/book_collection.h"
+#include "books/book_results.h"
+#include "books/catalogue_sync.h"
+#include "tests/books/fake_catalogue_service.h"
+#include "util/json_tree.h"
+
+namespace {
+
+using testing_support::CatalogueReplyFor;
+using testing_support::kFakeDigest;
+
+class CataloguePassTest : public testing_support::FakeServiceSandbox {
+ protected:
+  size_t DigestRequests() const { return service_.CountPrefix("/data/books/"); }
+  size_t CoverRequests() const { return service_.CountPrefix("/data/images/"); }
+};
+
+TEST_F(CataloguePassTest, RequestCarriesTokenTimeAndTheUsersCommand) {
+  collection_->SetUser("u1", "s\"1", "name", "pw");
+  ASSERT_EQ(SyncCatalogue(*collection_), 1);
+  auto requests = service_.server().Requests();
+  ASSERT_FALSE(requests.empty());
+  const auto& r = requests.front();
+  EXPECT_EQ(r.method, "POST");
+  EXPECT_EQ(r.path, "/api/tomerack");
+  EXPECT_EQ(r.headers.find("Authorization")->second, "tok");
+  EXPECT_EQ(r.headers.find("Content-Type")->second, "application/json;charset:utf-8");
+  // "?<seconds>": one parameter made of digits only.
+  ASSERT_GT(r.query_time.size(), 2u);
+  EXPECT_EQ(r.query_time.find_first_not_of("0123456789"), r.query_time.size() - 2);
+  EXPECT_EQ(r.body,
+            "{\r\n\"Function\":\"DataAccess\",\"Callback\":\"\",\"UID\":\"u1\","
+            "\"SessionID\":\"s\\\"1\",\"ID\":\"\",\"Para\":{\r\n\t\"Dataset\":\"DTM\","
+            "\"Data\":\"Tomerack_Get\",\"Condition\":[],\"ConditionName\":[]}}");
+  // A quote in the session cannot add members to the command.
+  JsonPtr body = ParseJson(r.body);
+  ASSERT_TRUE(body);
+  EXPECT_STREQ(JsonStringMember(body.get(), "SessionID"), "s\"1");
+}
+
+struct DigestCase {
+  const char* name;
+  std::string body;
+  int status;
+  int result;
+  size_t requests;
+};
+
+TEST_F(CataloguePassTest, DigestIsAcceptedOnlyAsThirtyTwoCharacters) {
+  const DigestCase cases[] = {
+      {"exactly 32", kFakeDigest, 200, kBookOk, 1},
+      {"32 and a line end: retried twice, then trimmed", kFakeDigest + "\r\n", 200, kBookOk, 3},
+      {"too short", "0123", 200, kBookRefused, 3},
+      {"not found", "", 404, kBookRefused, 3},
+  };
+  RefreshCollectionAddresses(*collection_);
+  size_t seen = 0;
+  for (const DigestCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    service_.SetDigest(c.body, c.status);
+    std::string digest = "unset";
+    EXPECT_EQ(FetchPackageDigest(*collection_, digest, "books/g1.zip", "p7"), c.result);
+    EXPECT_EQ(digest, c.result == kBookOk ? kFakeDigest : "unset");
+    EXPECT_EQ(DigestRequests() - seen, c.requests);
+    seen = DigestRequests();
+  }
+  auto requests = service_.server().Requests();
+  EXPECT_EQ(requests.back().path, "/data/books/p7.zip.MD5");
+  EXPECT_EQ(requests.back().query_time.rfind("timemark=", 0), 0u);
+}
+
+TEST_F(CataloguePassTest, MissingCoverPutsTheNewestPackageIntoTheList) {
+  service_.SetCoversOk(false);
+  service_.SetCatalogueReply(
+      CatalogueReplyFor({"g1"}, reinterpret_cast<const char*>(u8"物理 八年级")));
+  ASSERT_EQ(SyncCatalogue(*collection_), 1);
+  EXPECT_EQ(CoverRequests(), 3u);
+  EXPECT_FALSE(Exists("images/g1.png"));
+
+  std::string list_text;
+  ASSERT_EQ(ReadSealedFile(Path("data/bookinf/g1.lst"), kRecordOuterByte, list_text), kSealOk);
+  EXPECT_EQ(list_text, "g1 " + kFakeDigest);
+  RecordPtr record = collection_->FindRecord("g1");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->Fields().bookTitle, "物理 八年级");
+  EXPECT_EQ(record->Fields().last_bookMD5, kFakeDigest);
+  // The digest came once, for the list; the record took it from there.
+  EXPECT_EQ(DigestRequests(), 1u);
+
+  // The same package again is not appended twice.
+  ASSERT_EQ(SyncCatalogue(*collection_), 1);
+  ASSERT_EQ(ReadSealedFile(Path("data/bookinf/g1.lst"), kRecordOuterByte, list_text), kSealOk);
+  EXPECT_EQ(list_text, "g1 " + kFakeDigest);
+}
+
+TEST_F(CataloguePassTest, NoRecordWithoutDigest) {
+  service_.SetCoversOk(false);
+  service_.SetDigest("", 404);
+  ASSERT_EQ(SyncCatalogue(*collection_), 1);
+  EXPECT_EQ(collection_->FindRecord("g1"), nullptr);
+  EXPECT_FALSE(Exists("data/bookinf/g1.inf"));
+  // The list step and the record step each tried three times.
+  EXPECT_EQ(DigestRequests(), 6u);
+  // The catalogue itself was taken and cached.
+  EXPECT_EQ(collection_->catalogue().RowCount(), 1u);
+  EXPECT_TRUE(Exists("data/user/u1/bs.dat"));
+}
+
+TEST_F(CataloguePassTest, ClosingProgramStopsThePassAtTheNextDownload) {
+  service_.SetCatalogueReply(CatalogueReplyFor({"g1", "g2"}));
+  service_.SetOnCover([] { SetApplicationExiting(true); });
+  ASSERT_EQ(SyncCatalogue(*collection_), 1);
+  EXPECT_EQ(CoverRequests(), 1u);
+  EXPECT_EQ(DigestRequests(), 0u);
+  EXPECT_TRUE(collection_->AllRecords().empty());
+
+  std::string digest;
+  EXPECT_EQ(FetchPackageDigest(*collection_, digest, "books/g2.zip", "g2"), kApplicationExiting);
+  EXPECT_EQ(FetchCoverImage("images/g2.png", collection_->DataServerRoot(), dir()),
+            kApplicationExiting);
+  EXPECT_EQ(CoverRequests(), 1u);
+  EXPECT_EQ(DigestRequests(), 0u);
+}
+
+TEST_F(CataloguePassTest, RepliesThatAreNotProcessed) {
+  struct Case {
+    const char* name;
+    std::string reply;
+    bool cached;
+  };
+  const Case cases[] = {
+      {"refused by the service", "{\"Return\":\"1002001\",\"Message\":\"no\"}", false},
+      {"no rows: cached only",
+       "{\"Return\":\"0\",\"UID\":\"u1\",\"Para\":{\"Rows\":\"0\",\"Columns\":\"9\","
+       "\"ColumnName\":[],\"Data\":[]}}",
+       true},
+      {"another user's catalogue: cached only",
+       CatalogueReplyFor({"g1"}).replace(CatalogueReplyFor({"g1"}).find("u1"), 2, "u2"), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(Path("data"));
+    service_.SetCatalogueReply(c.reply);
+    EXPECT_EQ(SyncCatalogue(*collection_), 1);
+    EXPECT_EQ(collection_->catalogue().RawText(), "无数据");
+    EXPECT_TRUE(collection_->AllRecords().empty());
+    EXPECT_EQ(CoverRequests() + DigestRequests(), 0u);
+    std::string cached;
+    EXPECT_EQ(ReadSealedFile(Path("data/user/u1/bs.dat"), kRecordOuterByte, cached),
+              c.cached ? kSealOk : kSealNoFile);
+    if (c.cached) {
+      EXPECT_EQ(cached, c.reply);
+    }
+  }
+}
+
+TEST_F(CataloguePassTest, GidsThatCannotNameAFileAreSkipped) {
+  service_.SetCatalogueReply(CatalogueReplyFor({"../escape", "", "..", "g1"}));
+  ASSERT_EQ(SyncCatalogue(*collection_), 1);
+  auto records = collection_->AllRecords();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records.front()->BookId(), "g1");
+  EXPECT_FALSE(Exists("data/escape.inf"));
+  EXPECT_FALSE(Exists("data/escape.lst"));
+  EXPECT_FALSE(Exists("data/bookinf/.inf"));
+  EXPECT_EQ(CoverRequests(), 1u);
+}
+
+}  // namespace
