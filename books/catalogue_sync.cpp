@@ -84,9 +84,3 @@ int GetCatalogueText(const BookCollection& collection, const std::string& uid, s
   text = collection.catalogue().RawText();
   return kBookOk;
 }
-
-void RefreshCollectionAddresses(BookCollection&) {}
-
-int LoadCachedCatalogue(BookCollection&, const std::string&) {
-  return 1010001;
-}

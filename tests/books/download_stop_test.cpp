@@ -1,0 +1,111 @@
+// Stopping a running download, by the page's stopDownload and by an
+// uninstall, against a server that sends its package slowly.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "books/book_operations.h"
+#include "books/book_paths.h"
+#include "books/book_results.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/program_dir.h"
+#include "util/file_io.h"
+
+namespace {
+
+using testing_support::WaitFor;
+
+constexpr size_t kPackageSize = 64 << 20;
+constexpr size_t kPiece = 16 << 10;
+
+class DownloadStopTest : public testing_support::ProgramDirSandbox {
+ protected:
+  void SetUp() override {
+    ProgramDirSandbox::SetUp();
+    // A piece every few milliseconds: far longer in all than any test runs.
+    server_.server().Get(
+        "/data/books/g1.zip", [this](const httplib::Request&, httplib::Response& res) {
+          res.set_content_provider(kPackageSize, "application/zip",
+                                   [this](size_t, size_t, httplib::DataSink& sink) {
+                                     if (closing_) return false;
+                                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                     std::string piece(kPiece, 'p');
+                                     return sink.write(piece.data(), piece.size());
+                                   });
+        });
+    server_.Start();
+    collection_ = std::make_unique<BookCollection>();
+    collection_->SetOwner([this](OwnerRequest request) {
+      if (request == OwnerRequest::kShowMessageBox) ++messages_;
+    });
+    collection_->SetAddresses("", server_.Url("/data"), "");
+    collection_->catalogue().Store("raw",
+                                   {"b1", "g1", "Book", "", "", "", "", "books/g1.zip", "reader"});
+    record_ = std::make_shared<BookRecord>(collection_.get());
+    BookFields f;
+    f.gid = f.bookID = "g1";
+    f.bookURL = "books/g1.zip";
+    f.bookPackageID = f.downloading_bookPackageID = f.last_bookPackageID = "g1";
+    f.bookMD5 = f.downloading_bookMD5 = f.last_bookMD5 = std::string(32, 'a');
+    record_->SetFields(f);
+    collection_->PutRecord("g1", record_);
+  }
+  void TearDown() override {
+    closing_ = true;
+    collection_.reset();
+    record_.reset();
+    server_.Stop();
+    ProgramDirSandbox::TearDown();
+  }
+
+  void StartAndWaitForBytes() {
+    ASSERT_EQ(BookOperate(*collection_, "b1", "download").code, 0);
+    ASSERT_TRUE(WaitFor([this] { return record_->Fields().downloading_downloadedSize > 0; },
+                        std::chrono::seconds(30)));
+    EXPECT_TRUE(record_->Status() & kBookDownloading);
+  }
+
+  testing_support::LoopbackServer server_;
+  std::atomic<bool> closing_{false};
+  std::unique_ptr<BookCollection> collection_;
+  RecordPtr record_;
+  std::atomic<int> messages_{0};
+};
+
+TEST_F(DownloadStopTest, StopDownloadEndsTheTransferAndKeepsWhatArrived) {
+  StartAndWaitForBytes();
+  ASSERT_EQ(BookOperate(*collection_, "b1", "stopDownload").code, 0);
+  EXPECT_FALSE(record_->IsDownloadWorkerRunning());
+  EXPECT_EQ(record_->Status() & kBookDownloading, 0u);
+  // Stopped by the user: nothing to tell.
+  EXPECT_EQ(messages_.load(), 0);
+  uint64_t kept = 0;
+  ASSERT_TRUE(GetFileSizeOf(PackagePathOf(record_->Fields()), kept));
+  EXPECT_GT(kept, 0u);
+  EXPECT_LT(kept, kPackageSize);
+  BookRecord saved;
+  ASSERT_EQ(LoadRecordFile(saved, RecordPath("g1")), 0);
+  EXPECT_EQ(saved.Status(), 0u);
+}
+
+TEST_F(DownloadStopTest, UninstallStopsTheDownloadFirstAndLeavesARecordOfNothing) {
+  StartAndWaitForBytes();
+  ASSERT_EQ(BookOperate(*collection_, "b1", "uninstall").code, 0);
+  EXPECT_EQ(BookOperate(*collection_, "b1", "download").message, kUninstallingMessage);
+  collection_->WaitForWorkers();
+  EXPECT_FALSE(record_->IsDownloadWorkerRunning());
+  EXPECT_FALSE(FileExists(PackagePathOf(record_->Fields())));
+  BookRecord saved;
+  ASSERT_EQ(LoadRecordFile(saved, RecordPath("g1")), 0);
+  EXPECT_EQ(saved.Status(), 0u);
+  EXPECT_EQ(saved.Fields().downloading_downloadedSize, 0u);
+}
+
+TEST_F(DownloadStopTest, DestroyingTheCollectionStopsItsDownloads) {
+  StartAndWaitForBytes();
+  collection_.reset();
+  EXPECT_FALSE(record_->IsDownloadWorkerRunning());
+}
+
+}  // namespace
