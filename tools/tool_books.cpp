@@ -29,7 +29,7 @@ constexpr const char kUsage[] =
     "usage: tomerack-tool books --program-dir DIR --uid UID start | sync | status |\n"
     "       download BSID | upgrade BSID | uninstall BSID";
 
-constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 
 std::string Utf8(const std::string& gbk) {
   return platform::GbkToUtf8(gbk);
