@@ -22,14 +22,14 @@ using testing_support::kFakeDigest;
 
 class CataloguePassTest : public testing_support::FakeServiceSandbox {
  protected:
-  size_t DigestRequests() const { return service_.CountPrefix("/data/books/"); }
-  size_t CoverRequests() const { return service_.CountPrefix("/data/images/"); }
+  size_t DigestRequests() { return service_.CountPrefix("/data/books/"); }
+  size_t CoverRequests() { return service_.CountPrefix("/data/images/"); }
 };
 
 TEST_F(CataloguePassTest, RequestCarriesTokenTimeAndTheUsersCommand) {
   collection_->SetUser("u1", "s\"1", "name", "pw");
   ASSERT_EQ(SyncCatalogue(*collection_), 1);
-  auto requests = service_.server().Requests();
+  auto requests = service_.Requests();
   ASSERT_FALSE(requests.empty());
   const auto& r = requests.front();
   EXPECT_EQ(r.method, "POST");
@@ -39,12 +39,12 @@ TEST_F(CataloguePassTest, RequestCarriesTokenTimeAndTheUsersCommand) {
   // "?<seconds>": one parameter made of digits only.
   ASSERT_GT(r.query_time.size(), 2u);
   EXPECT_EQ(r.query_time.find_first_not_of("0123456789"), r.query_time.size() - 2);
-  EXPECT_EQ(r.body,
+  EXPECT_EQ(service_.CatalogueBody(),
             "{\r\n\"Function\":\"DataAccess\",\"Callback\":\"\",\"UID\":\"u1\","
             "\"SessionID\":\"s\\\"1\",\"ID\":\"\",\"Para\":{\r\n\t\"Dataset\":\"DTM\","
             "\"Data\":\"Tomerack_Get\",\"Condition\":[],\"ConditionName\":[]}}");
   // A quote in the session cannot add members to the command.
-  JsonPtr body = ParseJson(r.body);
+  JsonPtr body = ParseJson(service_.CatalogueBody());
   ASSERT_TRUE(body);
   EXPECT_STREQ(JsonStringMember(body.get(), "SessionID"), "s\"1");
 }
@@ -75,7 +75,7 @@ TEST_F(CataloguePassTest, DigestIsAcceptedOnlyAsThirtyTwoCharacters) {
     EXPECT_EQ(DigestRequests() - seen, c.requests);
     seen = DigestRequests();
   }
-  auto requests = service_.server().Requests();
+  auto requests = service_.Requests();
   EXPECT_EQ(requests.back().path, "/data/books/p7.zip.MD5");
   EXPECT_EQ(requests.back().query_time.rfind("timemark=", 0), 0u);
 }

@@ -42,9 +42,20 @@ class FakeCatalogueService {
  public:
   FakeCatalogueService() {
     auto& s = server_.server();
-    s.Post("/api/tomerack", [this](const httplib::Request&, httplib::Response& res) {
+    // Recorded before the answer goes out, so that a request is seen as soon
+    // as the client has its answer (the server's logger runs after sending).
+    // Bodies are not read yet here.
+    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+      LoopbackServer::Request seen{req.method, req.path, {}, req.headers, req.body};
+      for (const auto& [name, value] : req.params) seen.query_time += name + "=" + value + ";";
+      std::lock_guard<std::mutex> hold(lock_);
+      requests_.push_back(std::move(seen));
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
+    s.Post("/api/tomerack", [this](const httplib::Request& req, httplib::Response& res) {
       std::unique_lock<std::mutex> hold(lock_);
       ++catalogue_requests_;
+      catalogue_body_ = req.body;
       changed_.notify_all();
       changed_.wait(hold, [this] { return !hold_catalogue_; });
       res.set_content(catalogue_reply_, "application/json; charset=utf-8");
@@ -115,14 +126,22 @@ class FakeCatalogueService {
     return changed_.wait_for(hold, std::chrono::seconds(60),
                              [&] { return catalogue_requests_ >= count; });
   }
+  std::string CatalogueBody() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return catalogue_body_;
+  }
   int CatalogueRequests() {
     std::lock_guard<std::mutex> hold(lock_);
     return catalogue_requests_;
   }
 
-  size_t CountPrefix(const std::string& prefix) const {
+  std::vector<LoopbackServer::Request> Requests() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return requests_;
+  }
+  size_t CountPrefix(const std::string& prefix) {
     size_t count = 0;
-    for (const auto& r : server_.Requests()) count += r.path.rfind(prefix, 0) == 0 ? 1 : 0;
+    for (const auto& r : Requests()) count += r.path.rfind(prefix, 0) == 0 ? 1 : 0;
     return count;
   }
 
@@ -137,6 +156,8 @@ class FakeCatalogueService {
   int digest_status_ = 200;
   bool hold_catalogue_ = false;
   int catalogue_requests_ = 0;
+  std::vector<LoopbackServer::Request> requests_;
+  std::string catalogue_body_;
 };
 
 // A program directory, a collection for user u1 and the parameters that
