@@ -13,6 +13,7 @@
 #include "util/file_io.h"
 #include "util/path_names.h"
 #include "util/text_encoding.h"
+#include "util/string_split.h"
 
 namespace {
 
@@ -28,17 +29,6 @@ std::string LowerAscii(std::string text) {
   return text;
 }
 
-bool IsWhiteSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-std::string Trim(const std::string& text) {
-  size_t start = 0;
-  size_t end = text.size();
-  while (start < end && IsWhiteSpace(text[start])) ++start;
-  while (end > start && IsWhiteSpace(text[end - 1])) --end;
-  return text.substr(start, end - start);
-}
 
 // An image path that names no file ("", "images/", "..") would make the
 // local copy a directory.
@@ -96,7 +86,7 @@ int FetchPackageDigest(const BookCollection& collection, std::string& digest,
     ReplaceUrlHost(url);
   }
   // A digest with a line end after it is still the digest.
-  text = Trim(text);
+  text = TrimWhiteSpace(text);
   if (text.size() != kDigestLength) return kBookRefused;
   if (result == kHttpOk) digest = text;
   return result;

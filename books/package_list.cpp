@@ -3,22 +3,7 @@
 #include "app/sealed_file.h"
 #include "books/book_paths.h"
 #include "util/file_io.h"
-
-namespace {
-
-bool IsWhiteSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-std::string Trim(const std::string& text) {
-  size_t start = 0;
-  size_t end = text.size();
-  while (start < end && IsWhiteSpace(text[start])) ++start;
-  while (end > start && IsWhiteSpace(text[end - 1])) --end;
-  return text.substr(start, end - start);
-}
-
-}  // namespace
+#include "util/string_split.h"
 
 void ParsePackageList(PackageList& list, const std::string& text, const std::string& gid) {
   list.package_ids.clear();
@@ -30,14 +15,13 @@ void ParsePackageList(PackageList& list, const std::string& text, const std::str
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(from, end - from);
     from = end + 2;
-    size_t start = 0;
-    while (start < line.size() && IsWhiteSpace(line[start])) ++start;
-    line.erase(0, start);
+    // Blanks at the end never count: the digest is trimmed below.
+    line = TrimWhiteSpace(line);
     for (char& c : line)
       if (c == '\t') c = ' ';
     size_t blank = line.find(' ');
     if (blank == std::string::npos || blank == 0) continue;
-    std::string digest = Trim(line.substr(blank + 1));
+    std::string digest = TrimWhiteSpace(line.substr(blank + 1));
     if (digest.size() != 32) continue;
     list.package_ids.push_back(line.substr(0, blank));
     list.digests.push_back(digest);

@@ -64,3 +64,12 @@ bool SplitByCharacters(const char* text, std::vector<std::string>& out, const ch
   }
   return true;
 }
+
+std::string TrimWhiteSpace(std::string_view text) {
+  auto is_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  size_t start = 0;
+  size_t end = text.size();
+  while (start < end && is_space(text[start])) ++start;
+  while (end > start && is_space(text[end - 1])) --end;
+  return std::string(text.substr(start, end - start));
+}

@@ -28,3 +28,7 @@ size_t AnsiFind(std::string_view text, std::string_view part, size_t from = 0);
 // separators is null.
 [[nodiscard]] bool SplitByCharacters(const char* text, std::vector<std::string>& out,
                                      const char* separators);
+
+// text without the blanks, tabs and line ends around it (bytes below 0x80
+// only, so no part of a double-byte character is taken).
+std::string TrimWhiteSpace(std::string_view text);
