@@ -283,6 +283,7 @@ void BookCollection::StartRecovery(const RecordPtr& record) const {
 }
 
 int SaveRecord(const BookRecord& record) {
+  std::lock_guard<std::mutex> in_order(record.save_lock());
   std::string json = RecordToJson(record.Fields());
   if (json.empty()) return kBookRefused;
   std::string path = RecordPath(record.BookId());

@@ -120,6 +120,11 @@ class BookRecord {
   platform::Event& stop_event() { return stop_event_; }
   platform::Event& second_stop_event() { return second_stop_event_; }
 
+  // Held by a save from its copy of the fields until the file is written,
+  // so that saves from several threads reach the disk in the order of
+  // their copies: an older copy never overwrites a newer one.
+  std::mutex& save_lock() const { return save_lock_; }
+
   // Set while an uninstall runs: every operation but a status query is
   // refused.
   std::atomic<bool> uninstalling{false};
@@ -128,6 +133,7 @@ class BookRecord {
   void JoinWorker();
 
   mutable std::mutex lock_;
+  mutable std::mutex save_lock_;
   BookFields fields_;
   std::string message_;
   int error_count_ = 0;
