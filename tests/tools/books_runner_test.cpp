@@ -257,6 +257,41 @@ TEST_F(BooksRunnerTest, AServerThatIgnoresRangesGetsTheFileRewrittenFromTheStart
   ExpectNoLeftovers("g1001");
 }
 
+// Killed after the last byte arrived but before the record was saved again:
+// the file is as long as the package or longer, and the server has nothing
+// left to send from there.
+TEST_F(BooksRunnerTest, AFileAlreadyAtItsEndIsCheckedInsteadOfFetchedAgain) {
+  DemoServiceProcess service;
+  Serve(service);
+  ASSERT_EQ(Books({"sync"}).exit_code, 0);
+  CommandResult package =
+      RunCommand("/usr/bin/curl", {"-sf", service.Url("/data/books/g1001/g1001.zip")});
+  ASSERT_EQ(package.exit_code, 0);
+  struct Case {
+    const char* name;
+    std::string file;
+    size_t requests;
+  } cases[] = {{"the whole package", package.out, 1},
+               {"a longer file of something else", std::string(package.out.size() + 10, 'z'), 2}};
+  size_t seen = PackageRequests(service, "g1001", 1).size();  // curl's own
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(CreateDirectoryTree(program_ + "/data/books/books/g1001"));
+    testing_support::WriteBytes(PackagePath("g1001"), c.file);
+    CommandResult download = Books({"download", "b1001"});
+    ASSERT_EQ(download.exit_code, 0) << download.err;
+    std::vector<std::string> requests = PackageRequests(service, "g1001", seen + c.requests);
+    ASSERT_EQ(requests.size(), seen + c.requests);
+    EXPECT_NE(requests[seen].find(" 416 range=bytes=" + std::to_string(c.file.size()) + "-"),
+              std::string::npos)
+        << requests[seen];
+    seen = requests.size();
+    EXPECT_EQ(ReadFile("program/data/books/books/g1001/g1001/edition.txt"), "edition 1\r\n");
+    ExpectNoLeftovers("g1001");
+    ASSERT_EQ(Books({"uninstall", "b1001"}).exit_code, 0);
+  }
+}
+
 TEST_F(BooksRunnerTest, ADownloadKilledHalfWayIsFinishedAtTheNextStart) {
   {
     DemoServiceProcess slow;
