@@ -23,19 +23,6 @@ std::string LowerAscii(const std::string& text) {
   return lower;
 }
 
-// "\" separators become "/", character by character.
-std::string ForwardSlashes(const std::string& text) {
-  std::string out = text;
-  for (size_t i = 0; i < out.size(); ++i) {
-    auto c = static_cast<unsigned char>(out[i]);
-    if (platform::IsGbkLeadByte(c) && i + 1 < out.size())
-      ++i;
-    else if (c == '\\')
-      out[i] = '/';
-  }
-  return out;
-}
-
 // Drops "." and ".." components, so that a path from outside cannot climb
 // above the directory it is joined to. Other components, and separators,
 // stay as they are.
@@ -125,11 +112,27 @@ std::string InstallDirPath(const std::string& package_path) {
   return package_path;
 }
 
+// "\" separators become "/", character by character.
+std::string ForwardSlashes(const std::string& text) {
+  std::string out = text;
+  for (size_t i = 0; i < out.size(); ++i) {
+    auto c = static_cast<unsigned char>(out[i]);
+    if (platform::IsGbkLeadByte(c) && i + 1 < out.size())
+      ++i;
+    else if (c == '\\')
+      out[i] = '/';
+  }
+  return out;
+}
+
+std::string DataServerUrl(const std::string& path, const std::string& root) {
+  std::string u = WithoutLeadingSlashes(path);
+  return HasWebScheme(LowerAscii(u)) ? u : WithoutTrailingSlashes(root) + "/" + u;
+}
+
 std::string PackageUrl(const std::string& book_url, const std::string& package_id,
                        const std::string& root) {
-  std::string r = WithoutTrailingSlashes(root);
-  std::string u = WithoutLeadingSlashes(book_url);
-  std::string url = HasWebScheme(LowerAscii(u)) ? u : r + "/" + u;
+  std::string url = DataServerUrl(book_url, root);
   size_t slash = url.rfind('/');
   if (slash != std::string::npos) url = url.substr(0, slash + 1) + package_id + ".zip";
   return url;

@@ -12,23 +12,13 @@
 #include "platform/clock.h"
 #include "util/file_io.h"
 #include "util/path_names.h"
-#include "util/text_encoding.h"
 #include "util/string_split.h"
+#include "util/text_encoding.h"
 
 namespace {
 
 constexpr int kTries = 3;
 constexpr size_t kDigestLength = 32;
-
-// Lower case for the scheme test only; double-byte characters of the path
-// have no ASCII capitals that matter there.
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 
 // An image path that names no file ("", "images/", "..") would make the
 // local copy a directory.
@@ -42,11 +32,7 @@ bool NamesAFile(const std::string& image_path) {
 }  // namespace
 
 std::string CoverImageUrl(const std::string& image_path, const std::string& root) {
-  std::string r = root;
-  while (!r.empty() && r.back() == '/') r.pop_back();
-  size_t start = image_path.find_first_not_of('/');
-  std::string image = start == std::string::npos ? std::string() : image_path.substr(start);
-  std::string url = HasWebScheme(LowerAscii(image)) ? image : r + "/" + image;
+  std::string url = DataServerUrl(image_path, root);
   size_t slash = url.rfind('/');
   if (slash == std::string::npos) return url;
   return url.substr(0, slash + 1) + UrlEncodeText(AnsiToUtf8(url.substr(slash + 1)));

@@ -33,11 +33,6 @@ bool MemberText(const cJSON* object, const char* name, std::string& text) {
   return false;
 }
 
-std::string AfterLastSlash(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 bool AllDigits(const std::string& text) {
   if (text.empty()) return false;
   for (char c : text) {
@@ -53,9 +48,7 @@ bool LegacyBookFields(const BookCollection& collection, const cJSON* book, BookF
   if (!MemberText(book, "bookInstalled", installed) || !MemberText(book, "baseImage", image)) {
     return false;
   }
-  std::string gid = AfterLastSlash(image);
-  size_t dot = gid.rfind('.');
-  if (dot != std::string::npos) gid.resize(dot);
+  std::string gid = GetFileTitleWithoutExtension(ForwardSlashes(image));
   if (!AllDigits(gid)) return false;
   if (!MemberText(book, "bsid", bsid) || !MemberText(book, "bookURL", url)) return false;
   std::string title = collection.catalogue().FullNameForGid(gid);
@@ -64,7 +57,7 @@ bool LegacyBookFields(const BookCollection& collection, const cJSON* book, BookF
   if (!MemberText(book, "bookReader", reader)) return false;
   MemberText(book, "bookSize", size);
   MemberText(book, "downloadSize", downloaded);
-  std::string name = AfterLastSlash(url);
+  std::string name = GetFileNameFromPath(ForwardSlashes(url));
   size_t first_dot = name.find('.', 1);
   if (name.size() < 2 || first_dot == std::string::npos) return false;
   std::string package_id = name.substr(0, name.find('.'));
