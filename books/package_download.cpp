@@ -85,6 +85,7 @@ int DownloadAndInstall(BookRecord& record) {
     // resumes it at the next start.
     SaveRecord(record);
     int32_t code = kHttpOk;
+    bool verified = false;
     for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
       // Each attempt goes on from what the last one received.
       uint32_t offset = record.Fields().downloading_downloadedSize;
@@ -96,12 +97,10 @@ int DownloadAndInstall(BookRecord& record) {
       }
       if (code == kHttpOk) break;
       if (code == kHttpTransportError + kRangeNotSatisfiable && offset > 0) {
-        // Everything was here already, the record had not been saved since:
-        // the check below decides. A longer file of something else starts over.
-        if (PackageMatchesDigest(package, fields.downloading_bookMD5)) {
-          code = kHttpOk;
-          break;
-        }
+        // Everything was here already, the record had not been saved since.
+        // A longer file of something else starts over from its first byte.
+        verified = PackageMatchesDigest(package, fields.downloading_bookMD5);
+        if (verified) break;
         DiscardPackage(record, package);
       }
       if (attempt == kDownloadAttempts || IsApplicationExiting()) {
@@ -111,7 +110,7 @@ int DownloadAndInstall(BookRecord& record) {
       }
       ReplaceUrlHost(url);
     }
-    if (!PackageMatchesDigest(package, fields.downloading_bookMD5)) {
+    if (!verified && !PackageMatchesDigest(package, fields.downloading_bookMD5)) {
       DiscardPackage(record, package);
       record.SetMessage(kPackageDigestMismatchMessage);
       return kBookRefused;
