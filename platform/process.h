@@ -53,4 +53,9 @@ std::vector<std::string> SplitCommandLine(const std::string& command_line);
 // cannot be read.
 bool ProcessImagePath(int pid, std::string& path);
 
+// True when the running process pid runs program (GBK path): its
+// executable is program, or, for a script, its interpreter was started with
+// program as the script.
+bool ProcessRunsProgram(int pid, const std::string& program);
+
 }  // namespace platform

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <thread>
 
@@ -251,6 +252,37 @@ bool ProcessImagePath(int pid, std::string& path) {
   buffer.resize(static_cast<size_t>(n));
   path = FromNativePath(buffer);
   return true;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+bool ProcessRunsProgram(int pid, const std::string& program) {
+  std::string image;
+  if (!ProcessImagePath(pid, image)) return false;
+  if (GbkEqualsNoCase(image, program)) return true;
+  // A script's image is its interpreter; the script is the first argument
+  // of the command line that names an existing file ("sh -e script ...").
+  std::string cmdline;
+  {
+    std::string path = "/proc/" + std::to_string(pid) + "/cmdline";
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    char buffer[4096];
+    size_t n = std::fread(buffer, 1, sizeof buffer, file);
+    std::fclose(file);
+    cmdline.assign(buffer, n);
+  }
+  std::string native = ToNativePath(program);
+  size_t start = cmdline.find('\0');  // skip the interpreter itself
+  while (start != std::string::npos && start + 1 < cmdline.size()) {
+    size_t end = cmdline.find('\0', start + 1);
+    std::string argument = cmdline.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+    if (!argument.empty() && argument[0] != '-') return argument == native;
+    start = end;
+  }
+  return false;
 }
 
 }  // namespace platform

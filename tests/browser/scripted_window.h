@@ -91,7 +91,10 @@ class ScriptedFrame : public WindowFrame {
   void EndModal() override { modal_running = false; }
   int MessageBox(const std::string& text, const std::string& caption, int) override {
     messages.push_back(caption + "|" + text);
-    return kMessageBoxAnswerOk;
+    if (answers.empty()) return kMessageBoxAnswerOk;
+    int answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
   }
 
   WindowFrameEvents& events;
@@ -103,6 +106,7 @@ class ScriptedFrame : public WindowFrame {
   std::vector<std::pair<int, int>> timers;
   int close_requests = 0;
   std::vector<std::string> messages;
+  std::vector<int> answers;  // given to the next message boxes in turn
 
  private:
   uintptr_t handle_ = 0;
