@@ -7,27 +7,27 @@
 
 #include <string>
 
+#include "platform/file_lock.h"
+
 namespace platform {
 
 class InstanceLock {
  public:
-  enum class Result { kAcquired, kAlreadyHeld, kFailed };
+  using Result = FileLock::Result;
 
   explicit InstanceLock(std::string name);
-  ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;
 
   // Takes the lock without waiting.
-  Result Acquire();
-  void Release();
-  bool held() const { return fd_ >= 0; }
+  Result Acquire() { return lock_.Acquire(); }
+  void Release() { lock_.Release(); }
+  bool held() const { return lock_.held(); }
   // The lock file's path (UTF-8).
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return lock_.path(); }
 
  private:
-  std::string path_;
-  int fd_ = -1;
+  FileLock lock_;
 };
 
 }  // namespace platform
