@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <set>
+#include <vector>
 
 #include "browser/gtk_frame.h"
 #include "platform/codepage.h"
@@ -70,14 +72,50 @@ GtkMessageType MessageTypeOf(int type) {
   }
 }
 
+const char* ButtonLabel(int answer) {
+  switch (answer) {
+    case kMessageBoxAnswerCancel:
+      return "取消";
+    case kMessageBoxAnswerYes:
+      return "是";
+    case kMessageBoxAnswerNo:
+      return "否";
+    default:
+      return "确定";
+  }
+}
+
+// The buttons answer with their Windows ID as the response. Closing the box
+// (the window's close button, Escape) answers Cancel, or OK where that is the
+// only button; a Yes/No box cannot be closed without an answer.
 int RunGtkMessageBox(GtkWindow* parent, const std::string& text, const std::string& caption,
                      int type) {
+  std::vector<int> buttons = platform::MessageBoxButtons(type);
   GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, MessageTypeOf(type),
-                                             GTK_BUTTONS_OK, "%s", Utf8(text).c_str());
+                                             GTK_BUTTONS_NONE, "%s", Utf8(text).c_str());
+  g_object_ref_sink(dialog);  // it may be destroyed from elsewhere while it runs
   gtk_window_set_title(GTK_WINDOW(dialog), Utf8(caption).c_str());
-  gtk_dialog_run(GTK_DIALOG(dialog));
+  for (int answer : buttons) {
+    gtk_dialog_add_button(GTK_DIALOG(dialog), Utf8(ButtonLabel(answer)).c_str(), answer);
+  }
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), buttons.front());
+  int on_close = buttons.size() == 1 ? buttons.front() : kMessageBoxAnswerCancel;
+  bool closable = std::find(buttons.begin(), buttons.end(), on_close) != buttons.end();
+  if (!closable) {
+    // A close still makes the dialog report its delete-event response; the
+    // handler keeps the window, and the loop below asks again.
+    gtk_window_set_deletable(GTK_WINDOW(dialog), FALSE);
+    g_signal_connect(dialog, "delete-event", G_CALLBACK(gtk_true), nullptr);
+    on_close = buttons.back();  // the dialog went away by other means
+  }
+  int response = GTK_RESPONSE_NONE;
+  do {
+    response = gtk_dialog_run(GTK_DIALOG(dialog));
+  } while (!closable && response == GTK_RESPONSE_DELETE_EVENT);
   gtk_widget_destroy(dialog);
-  return kMessageBoxAnswerOk;
+  g_object_unref(dialog);
+  bool is_button = std::find(buttons.begin(), buttons.end(), response) != buttons.end();
+  return is_button ? response : on_close;
 }
 
 }  // namespace

@@ -30,9 +30,14 @@ struct WindowRect {
 
 // Message box types and answers, as the Windows constants.
 inline constexpr int kMessageBoxOk = 0x00000000;
+inline constexpr int kMessageBoxOkCancel = 0x00000001;
+inline constexpr int kMessageBoxYesNo = 0x00000004;
 inline constexpr int kMessageBoxIconError = 0x00000010;
 inline constexpr int kMessageBoxIconInformation = 0x00000040;
 inline constexpr int kMessageBoxAnswerOk = 1;
+inline constexpr int kMessageBoxAnswerCancel = 2;
+inline constexpr int kMessageBoxAnswerYes = 6;
+inline constexpr int kMessageBoxAnswerNo = 7;
 
 // What the frame tells its window, on the window's thread.
 class WindowFrameEvents {
