@@ -16,6 +16,8 @@ namespace {
 
 std::atomic<bool> application_exiting{false};
 std::atomic<BookCollection*> current_collection{nullptr};
+// The owner slot whose poster this thread is running, if any.
+thread_local const void* calling_slot = nullptr;
 
 std::string WithoutTrailingSlashes(std::string text) {
   while (!text.empty() && text.back() == '/') text.pop_back();
@@ -116,17 +118,37 @@ BookCollection* BookCollection::Instance() {
 }
 
 void BookCollection::SetOwner(OwnerPoster poster) {
-  std::lock_guard<std::mutex> guard(owner_lock_);
-  owner_ = std::move(poster);
+  auto slot = poster ? std::make_shared<OwnerSlot>() : nullptr;
+  if (slot) slot->poster = std::move(poster);
+  std::unique_lock<std::mutex> guard(owner_lock_);
+  std::shared_ptr<OwnerSlot> previous = std::exchange(owner_, std::move(slot));
+  if (!previous) return;
+  // A poster that detaches itself must not wait for its own call.
+  int own = calling_slot == previous.get() ? 1 : 0;
+  owner_idle_.wait(guard, [&] { return previous->calls <= own; });
 }
 
 void BookCollection::PostToOwner(OwnerRequest request) const {
-  OwnerPoster poster;
+  std::shared_ptr<OwnerSlot> slot;
   {
     std::lock_guard<std::mutex> guard(owner_lock_);
-    poster = owner_;
+    if (!owner_) return;
+    slot = owner_;
+    ++slot->calls;
   }
-  if (poster) poster(request);
+  // Called outside the lock, so that a poster may read the collection; a
+  // detaching owner waits for the count to drop.
+  struct CallEnd {
+    const BookCollection& collection;
+    OwnerSlot& slot;
+    const void* outer;
+    ~CallEnd() {
+      calling_slot = outer;
+      std::lock_guard<std::mutex> guard(collection.owner_lock_);
+      if (--slot.calls == 0) collection.owner_idle_.notify_all();
+    }
+  } end{*this, *slot, std::exchange(calling_slot, slot.get())};
+  slot->poster(request);
 }
 
 void BookCollection::SetAddresses(const std::string& catalogue_url, const std::string& data_root,
@@ -220,6 +242,10 @@ void BookCollection::ClearRecords() {
     std::lock_guard<std::mutex> guard(records_lock_);
     old.swap(records_);
   }
+  // Out of the map first, so that no operation starts another worker on
+  // them. A record may live on with a holder; its work may not.
+  for (const auto& [key, record] : old) record->StopDownloadWorker();
+  WaitForWorkers();
 }
 
 std::vector<RecordPtr> BookCollection::AllRecords() const {
@@ -271,6 +297,20 @@ bool BookCollection::FreeSpaceMB(const std::string& path, uint64_t& free_mb) con
 void BookCollection::SetRecoveryStarter(std::function<void(const RecordPtr&)> starter) {
   std::lock_guard<std::mutex> guard(owner_lock_);
   recovery_starter_ = std::move(starter);
+}
+
+void BookCollection::SetUninstallHook(std::function<void(const BookRecord&)> hook) {
+  std::lock_guard<std::mutex> guard(owner_lock_);
+  uninstall_hook_ = std::move(hook);
+}
+
+void BookCollection::BeforeUninstallRemoval(const BookRecord& record) const {
+  std::function<void(const BookRecord&)> hook;
+  {
+    std::lock_guard<std::mutex> guard(owner_lock_);
+    hook = uninstall_hook_;
+  }
+  if (hook) hook(record);
 }
 
 void BookCollection::StartRecovery(const RecordPtr& record) const {

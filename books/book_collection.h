@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -64,6 +65,10 @@ class BookCollection {
 
   const std::string& program_directory() const { return program_directory_; }
 
+  // Replaces the owner window's poster (null: no owner). Returns only once
+  // every call of the previous poster has returned, and no call of it
+  // starts afterwards: a window may go right after detaching itself. A
+  // poster must not wait for the thread that detaches it.
   void SetOwner(OwnerPoster poster);
   void PostToOwner(OwnerRequest request) const;
 
@@ -95,6 +100,9 @@ class BookCollection {
   // now under the key, the earlier one when there was one.
   RecordPtr PutRecordIfAbsent(const std::string& book_id, RecordPtr record);
   bool RemoveRecord(const std::string& book_id);
+  // Empties the map, then stops every dropped record's worker and waits
+  // for it and for the uninstall workers, so that records loaded afresh
+  // never work beside an old one on the same book.
   void ClearRecords();
   std::vector<RecordPtr> AllRecords() const;
 
@@ -115,14 +123,21 @@ class BookCollection {
   // operation (downloading or downloaded), once LoadAllRecords kept it.
   void SetRecoveryStarter(std::function<void(const RecordPtr&)> starter);
 
+  // Called by an uninstall right before it deletes the book's files, with
+  // the book's worker stopped and its record saved; tests look at the disk
+  // there.
+  void SetUninstallHook(std::function<void(const BookRecord&)> hook);
+  void BeforeUninstallRemoval(const BookRecord& record) const;
+
   // The background synchronisation. Starting stops a running one first.
   void StartSyncThread();
   void StopSyncThread();
   // SyncThread picks the request up within 500 ms.
   void RequestSync() { sync_requested = true; }
 
-  // Runs work on a thread of its own (uninstall and recovery workers). The
-  // collection owns these threads and joins them before it goes.
+  // Runs work on a thread of its own (uninstall workers; recovery runs as
+  // the record's own worker). The collection owns these threads and joins
+  // them before it goes.
   void RunWorker(std::function<void()> work);
   // Waits until every such thread has ended, including those started while
   // waiting.
@@ -136,9 +151,16 @@ class BookCollection {
 
   std::string program_directory_;
 
+  // One installed poster and the number of its calls under way.
+  struct OwnerSlot {
+    OwnerPoster poster;
+    int calls = 0;
+  };
   mutable std::mutex owner_lock_;
-  OwnerPoster owner_;
+  mutable std::condition_variable owner_idle_;
+  std::shared_ptr<OwnerSlot> owner_;
   std::function<void(const RecordPtr&)> recovery_starter_;
+  std::function<void(const BookRecord&)> uninstall_hook_;
   FreeSpaceQuery free_space_;
 
   mutable std::mutex address_lock_;

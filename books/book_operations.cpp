@@ -145,19 +145,22 @@ void DownloadWorker(BookRecord& record) {
 }
 
 void UninstallWorker(BookCollection& collection, const RecordPtr& record) {
-  // Also waits for an installation the worker has begun: the directory
-  // goes only after it.
+  // Also waits for an installation or a recovery the worker has begun: the
+  // directory goes only after it, and its last save is behind us.
   if (record->HasDownloadWorker()) StopDownload(*record);
-  BookFields fields = record->Fields();
-  std::string package = PackagePathOf(fields);
-  platform::RemoveFile(package);
-  RemoveDirectoryTree(InstallDirPath(package));
   record->Update([](BookFields& f) {
     f.bookStatus = 0;
     f.bookSize = 0;
     f.downloading_downloadedSize = 0;
   });
-  SaveRecord(*record);
+  // On disk the book is gone before its first file is: killed while the
+  // files go, the next start finds nothing installed over half a book.
+  BookFields fields = record->Fields();
+  if (SaveRecord(*record) != kBookOk) platform::RemoveFile(RecordPath(fields.bookID));
+  collection.BeforeUninstallRemoval(*record);
+  std::string package = PackagePathOf(fields);
+  platform::RemoveFile(package);
+  RemoveDirectoryTree(InstallDirPath(package));
   record->uninstalling = false;
   collection.PostToOwner(OwnerRequest::kHideTip);
 }

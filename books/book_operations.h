@@ -50,5 +50,6 @@ void StopDownload(BookRecord& record);
 // The body of a book's download thread: transfer, verification and
 // installation; a failure's message goes to the owner window.
 void DownloadWorker(BookRecord& record);
-// Removes the package and the install directory and resets the record.
+// Stops the book's worker, saves the record with nothing installed, then
+// removes the package and the install directory.
 void UninstallWorker(BookCollection& collection, const RecordPtr& record);

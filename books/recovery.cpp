@@ -98,9 +98,16 @@ void RetireLegacyFile(const std::string& path) {
   platform::RemoveFile(path);
 }
 
-void RecoveryWorker(BookCollection& collection, const RecordPtr& record) {
-  ResumeAfterLoad(*record);
-  collection.PostToOwner(OwnerRequest::kHideTip);
+// The body of the record's worker when recovery started it. The tip goes
+// as soon as a transfer resumes, or once the book is checked and installed.
+void RecoveryWorker(BookCollection& collection, BookRecord& record) {
+  bool tip_shown = true;
+  auto hide_tip = [&] {
+    if (tip_shown) collection.PostToOwner(OwnerRequest::kHideTip);
+    tip_shown = false;
+  };
+  ResumeAfterLoad(record, hide_tip);
+  hide_tip();
 }
 
 }  // namespace
@@ -167,14 +174,17 @@ int StartForUser(BookCollection& collection, OwnerPoster owner, const std::strin
   return kBookOk;
 }
 
-int ResumeAfterLoad(BookRecord& record) {
+int ResumeAfterLoad(BookRecord& record, const std::function<void()>& transfer_resumes) {
   BookFields fields = record.Fields();
   if (fields.bookStatus & kBookDownloading) {
     if (fields.downloading_bookSize == 0 ||
         fields.downloading_bookSize != fields.downloading_downloadedSize) {
       record.ClearStatusBits(kBookDownloaded);
       SaveRecord(record);
-      StartDownload(record);
+      if (transfer_resumes) transfer_resumes();
+      // This is the record's worker already: starting another one here
+      // would wait for itself.
+      DownloadWorker(record);
       return kBookOk;
     }
     std::string package = PackagePathOf(fields);
@@ -200,5 +210,7 @@ int ResumeAfterLoad(BookRecord& record) {
 void StartRecoveryWorker(BookCollection& collection, const RecordPtr& record) {
   SetTipText(kRecoveryTip);
   collection.PostToOwner(OwnerRequest::kShowTip);
-  collection.RunWorker([&collection, record] { RecoveryWorker(collection, record); });
+  // The record's own worker: an uninstall, a new login and the collection's
+  // end stop it and wait for it like a download.
+  record->StartDownloadWorker([&collection](BookRecord& r) { RecoveryWorker(collection, r); });
 }

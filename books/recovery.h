@@ -3,6 +3,7 @@
 // killed program left half done.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "books/book_collection.h"
@@ -20,11 +21,13 @@ int StartForUser(BookCollection& collection, OwnerPoster owner, const std::strin
 // read; kBookReadFailed when the file cannot be read.
 int MigrateLegacyBookList(BookCollection& collection, const std::string& uid);
 
-// Finishes an interrupted operation: resumes the transfer, or checks a
-// complete package and installs it. 0, kBookRefused after a digest
-// mismatch, or InstallPackage's result.
-int ResumeAfterLoad(BookRecord& record);
+// Finishes an interrupted operation on the record's own worker thread:
+// resumes the transfer right there (as DownloadWorker, after calling
+// transfer_resumes), or checks a complete package and installs it. 0,
+// kBookRefused after a digest mismatch, or InstallPackage's result.
+int ResumeAfterLoad(BookRecord& record, const std::function<void()>& transfer_resumes = {});
 
-// Shows the recovery tip and runs ResumeAfterLoad on a worker thread of the
-// collection; the tip is hidden when it ends.
+// Shows the recovery tip and runs ResumeAfterLoad as the record's worker,
+// which the record owns like a download; the tip is hidden when the
+// transfer resumes or the work has ended.
 void StartRecoveryWorker(BookCollection& collection, const RecordPtr& record);

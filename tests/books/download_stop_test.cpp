@@ -102,6 +102,46 @@ TEST_F(DownloadStopTest, UninstallStopsTheDownloadFirstAndLeavesARecordOfNothing
   EXPECT_EQ(saved.Fields().downloading_downloadedSize, 0u);
 }
 
+// Killed while the files go, the next start must find nothing installed
+// over half a book: at the first deletion the record on disk says so.
+TEST_F(DownloadStopTest, AnUninstalledBookIsNotInstalledOnDiskBeforeItsFilesGo) {
+  struct Case {
+    const char* name;
+    bool upgrading;  // a download of a newer edition runs when it starts
+  } cases[] = {{"installed book", false}, {"upgrade under way", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    record_->Update([&](BookFields& f) {
+      f.bookStatus = kBookInstalled;
+      f.bookPackageID = c.upgrading ? "g0" : "g1";
+      f.downloading_downloadedSize = 0;
+    });
+    ASSERT_EQ(SaveRecord(*record_), 0);
+    std::string install_dir = InstallDirectoryOf(*record_);
+    ASSERT_TRUE(CreateDirectoryTree(install_dir + "/pages"));
+    if (c.upgrading) {
+      ASSERT_EQ(BookOperate(*collection_, "b1", "upgrade").code, 0);
+      ASSERT_TRUE(WaitFor([this] { return record_->Fields().downloading_downloadedSize > 0; },
+                          std::chrono::seconds(30)));
+    }
+    std::string on_disk = "hook not called";
+    collection_->SetUninstallHook([&](const BookRecord&) {
+      BookRecord saved;
+      on_disk = LoadRecordFile(saved, RecordPath("g1")) == 0 ? std::to_string(saved.Status())
+                                                             : std::string("no record");
+      if (!FileExists(install_dir)) on_disk += ", files already gone";
+    });
+    ASSERT_EQ(BookOperate(*collection_, "b1", "uninstall").code, 0);
+    collection_->WaitForWorkers();
+    collection_->SetUninstallHook(nullptr);
+    EXPECT_TRUE(on_disk == "0" || on_disk == "no record") << on_disk;
+    EXPECT_FALSE(FileExists(install_dir));
+    BookRecord saved;
+    ASSERT_EQ(LoadRecordFile(saved, RecordPath("g1")), 0);
+    EXPECT_EQ(saved.Status(), 0u);
+  }
+}
+
 TEST_F(DownloadStopTest, DestroyingTheCollectionStopsItsDownloads) {
   StartAndWaitForBytes();
   collection_.reset();

@@ -5,11 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/sealed_file.h"
 #include "app/tip_text.h"
+#include "books/book_operations.h"
 #include "books/book_paths.h"
 #include "books/book_results.h"
 #include "books/package_download.h"
@@ -133,6 +138,131 @@ TEST_F(RecoveryTest, RecordsWithoutInterruptedWorkAreLeftAlone) {
   Start();
   EXPECT_TRUE(shown_.empty());
   EXPECT_EQ(collection_->FindRecord("g7")->Status(), kBookInstalled);
+}
+
+// Holds every installation at its free-space check until opened, and
+// counts how many run at once.
+class InstallGate {
+ public:
+  FreeSpaceQuery Query() {
+    return [this](const std::string&, uint64_t& free_mb) {
+      std::unique_lock<std::mutex> hold(lock_);
+      ++entered_;
+      most_inside_ = std::max(most_inside_, ++inside_);
+      changed_.notify_all();
+      changed_.wait(hold, [this] { return open_; });
+      --inside_;
+      free_mb = 1 << 20;
+      return true;
+    };
+  }
+  bool WaitEntered(int count) {
+    std::unique_lock<std::mutex> hold(lock_);
+    return changed_.wait_for(hold, std::chrono::seconds(60), [&] { return entered_ >= count; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> hold(lock_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  int entered() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return entered_;
+  }
+  int most_inside() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return most_inside_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool open_ = false;
+  int entered_ = 0;
+  int inside_ = 0;
+  int most_inside_ = 0;
+};
+
+// A verified package left by a killed run, whose recovery is held in the
+// middle of its installation.
+class RecoveryUnderWayTest : public RecoveryTest {
+ protected:
+  void SetUp() override {
+    RecoveryTest::SetUp();
+    collection_->SetFreeSpaceQuery(gate_.Query());
+    collection_->catalogue().Store(
+        "raw", {"b7", "g7", "Book", "", "", "", "", "books/g7/g7.zip", "reader"});
+    const std::string package = Package();
+    LeaveInterruptedBook(kBookDownloaded, package, static_cast<uint32_t>(package.size()),
+                         DigestOf(package));
+    StartForUser(*collection_, Recorder(), "u1");
+    ASSERT_TRUE(gate_.WaitEntered(1));
+    record_ = collection_->FindRecord("g7");
+    ASSERT_TRUE(record_);
+  }
+  void TearDown() override {
+    gate_.Open();
+    record_.reset();
+    RecoveryTest::TearDown();
+  }
+  void Finish() {
+    collection_->StopSyncThread();
+    collection_->WaitForAllWork();
+  }
+
+  InstallGate gate_;
+  RecordPtr record_;
+};
+
+TEST_F(RecoveryUnderWayTest, ALoginWaitsForItAndNeverRunsASecondOneOnTheBook) {
+  std::atomic<bool> cleared{false};
+  // What a new login does to the collection.
+  std::thread login([&] {
+    collection_->ClearRecords();
+    cleared = true;
+    StartForUser(*collection_, Recorder(), "u1");
+  });
+  EXPECT_FALSE(
+      testing_support::WaitFor([&] { return cleared.load(); }, std::chrono::milliseconds(500)))
+      << "the records went while their recovery was still installing";
+  gate_.Open();
+  login.join();
+  Finish();
+  EXPECT_EQ(gate_.most_inside(), 1);
+  EXPECT_EQ(gate_.entered(), 1) << "the book was installed twice";
+  EXPECT_FALSE(record_->HasDownloadWorker());
+  RecordPtr reloaded = collection_->FindRecord("g7");
+  ASSERT_TRUE(reloaded);
+  EXPECT_EQ(reloaded->Status(), kBookInstalled);
+}
+
+TEST_F(RecoveryUnderWayTest, AnUninstallWaitsForItThenRemovesTheBook) {
+  ASSERT_EQ(BookOperate(*collection_, "b7", "uninstall").code, 0);
+  EXPECT_FALSE(testing_support::WaitFor([&] { return !record_->uninstalling.load(); },
+                                        std::chrono::milliseconds(500)))
+      << "the uninstall ended while the recovery was still installing";
+  gate_.Open();
+  Finish();
+  EXPECT_EQ(record_->Status(), 0u);
+  EXPECT_FALSE(FileExists(InstallDirectoryOf(*record_)));
+  EXPECT_FALSE(FileExists(package_path_));
+  BookRecord saved;
+  ASSERT_EQ(LoadRecordFile(saved, RecordPath("g7")), 0);
+  EXPECT_EQ(saved.Status(), 0u);
+}
+
+TEST_F(RecoveryUnderWayTest, TheCollectionsEndWaitsForIt) {
+  std::atomic<bool> ended{false};
+  std::thread end([&] {
+    collection_.reset();
+    ended = true;
+  });
+  EXPECT_FALSE(
+      testing_support::WaitFor([&] { return ended.load(); }, std::chrono::milliseconds(300)));
+  gate_.Open();
+  end.join();
+  EXPECT_FALSE(record_->HasDownloadWorker());
+  EXPECT_EQ(record_->Status(), kBookInstalled);
 }
 
 // An older client's book list: plain text files (two leading blanks), as
