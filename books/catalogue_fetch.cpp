@@ -29,6 +29,11 @@ bool NamesAFile(const std::string& image_path) {
   return !name.empty() && name != "." && name != "..";
 }
 
+// Before each request: the program closes, or the pass is over.
+bool GivesUp(const CataloguePass* pass) {
+  return pass ? pass->ShouldEnd() : IsApplicationExiting();
+}
+
 }  // namespace
 
 std::string CoverImageUrl(const std::string& image_path, const std::string& root) {
@@ -38,8 +43,8 @@ std::string CoverImageUrl(const std::string& image_path, const std::string& root
   return url.substr(0, slash + 1) + UrlEncodeText(AnsiToUtf8(url.substr(slash + 1)));
 }
 
-int FetchCoverImage(const std::string& image_path, const std::string& root,
-                    const std::string& base) {
+int FetchCoverImage(const std::string& image_path, const std::string& root, const std::string& base,
+                    const CataloguePass* pass) {
   if (!NamesAFile(image_path)) return kCatalogueMissingPart;
   std::string local = CoverImagePath(image_path, base);
   CreateParentDirectories(local);
@@ -49,7 +54,7 @@ int FetchCoverImage(const std::string& image_path, const std::string& root,
   std::string url = CoverImageUrl(image_path, root);
   int result = kHttpTransportError;
   for (int attempt = 0; attempt < kTries; ++attempt) {
-    if (IsApplicationExiting()) return kApplicationExiting;
+    if (GivesUp(pass)) return kApplicationExiting;
     // The file appears only once the whole image has arrived.
     result = HttpRequestToFile("GET", url, local);
     if (result == kHttpOk) return kBookOk;
@@ -59,14 +64,15 @@ int FetchCoverImage(const std::string& image_path, const std::string& root,
 }
 
 int FetchPackageDigest(const BookCollection& collection, std::string& digest,
-                       const std::string& book_path, const std::string& package_id) {
+                       const std::string& book_path, const std::string& package_id,
+                       const CataloguePass* pass) {
   std::string url = DigestUrl(book_path, package_id, collection.DataServerRoot()) +
                     "?timemark=" + std::to_string(platform::TickCountMs());
   ReplaceUrlHost(url);
   int result = kHttpTransportError;
   std::string text;
   for (int attempt = 0; attempt < kTries; ++attempt) {
-    if (IsApplicationExiting()) return kApplicationExiting;
+    if (GivesUp(pass)) return kApplicationExiting;
     result = HttpRequestText(text, "GET", url);
     if (result == kHttpOk && text.size() == kDigestLength) break;
     ReplaceUrlHost(url);

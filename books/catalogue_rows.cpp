@@ -28,12 +28,19 @@ bool IsUsableBookId(const std::string& gid) {
   return true;
 }
 
+// A pass whose user is gone stores nothing more.
+bool Superseded(const CataloguePass* pass) {
+  return pass && pass->UserChanged();
+}
+
 void SaveOrLog(const BookRecord& record) {
   if (SaveRecord(record) != kBookOk) WriteLogLine("ERR save book:" + record.BookId());
 }
 
 // The cover is on disk: the book's package list starts again empty.
-void EmptyPackageList(BookCollection& collection, const std::string& gid) {
+void EmptyPackageList(BookCollection& collection, const std::string& gid,
+                      const CataloguePass* pass) {
+  if (Superseded(pass)) return;
   PackageList list;
   collection.FindPackageList(gid, list);
   ParsePackageList(list, std::string(), gid);
@@ -43,9 +50,10 @@ void EmptyPackageList(BookCollection& collection, const std::string& gid) {
 
 // Appends the newest package to the book's list unless it is already last.
 void RecordNewestPackage(BookCollection& collection, const std::string& gid,
-                         const std::string& book_path) {
+                         const std::string& book_path, const CataloguePass* pass) {
   std::string digest;
-  if (FetchPackageDigest(collection, digest, book_path, gid) != kBookOk) return;
+  if (FetchPackageDigest(collection, digest, book_path, gid, pass) != kBookOk) return;
+  if (Superseded(pass)) return;
   PackageList list;
   if (!collection.FindPackageList(gid, list)) {
     list.gid = gid;
@@ -81,7 +89,8 @@ RecordPtr NewRecord(BookCollection& collection, const std::string* row,
 
 // Creates the book's record, or brings the newest package of an existing
 // one up to date; nothing happens without a digest.
-void UpdateRecordForRow(BookCollection& collection, const std::string* row) {
+void UpdateRecordForRow(BookCollection& collection, const std::string* row,
+                        const CataloguePass* pass) {
   const std::string& gid = row[kColumnGid];
   std::string package_id;
   std::string digest;
@@ -92,8 +101,9 @@ void UpdateRecordForRow(BookCollection& collection, const std::string* row) {
     digest = list.digests.back();
   } else {
     package_id = gid;
-    if (FetchPackageDigest(collection, digest, row[kColumnBookPath], gid) != kBookOk) return;
+    if (FetchPackageDigest(collection, digest, row[kColumnBookPath], gid, pass) != kBookOk) return;
   }
+  if (Superseded(pass)) return;
 
   RecordPtr record = collection.FindRecord(gid);
   if (!record) {
@@ -117,9 +127,10 @@ void UpdateRecordForRow(BookCollection& collection, const std::string* row) {
 
 }  // namespace
 
-int ProcessCatalogueRows(BookCollection& collection, const std::vector<std::string>& rows) {
+int ProcessCatalogueRows(BookCollection& collection, const std::vector<std::string>& rows,
+                         const CataloguePass* pass) {
   for (size_t at = 0; at + kCatalogueColumns <= rows.size(); at += kCatalogueColumns) {
-    if (IsApplicationExiting()) break;
+    if (pass ? pass->ShouldEnd() : IsApplicationExiting()) break;
     const std::string* row = &rows[at];
     const std::string& gid = row[kColumnGid];
     if (!IsUsableBookId(gid)) {
@@ -127,13 +138,13 @@ int ProcessCatalogueRows(BookCollection& collection, const std::vector<std::stri
       continue;
     }
     int cover = FetchCoverImage(row[kColumnBaseImage], collection.DataServerRoot(),
-                                collection.program_directory());
+                                collection.program_directory(), pass);
     if (cover == kBookOk) {
-      EmptyPackageList(collection, gid);
+      EmptyPackageList(collection, gid, pass);
     } else {
-      RecordNewestPackage(collection, gid, row[kColumnBookPath]);
+      RecordNewestPackage(collection, gid, row[kColumnBookPath], pass);
     }
-    UpdateRecordForRow(collection, row);
+    UpdateRecordForRow(collection, row, pass);
   }
   return kBookOk;
 }

@@ -9,6 +9,7 @@
 #include "config/parameter_store.h"
 #include "net/request_helpers.h"
 #include "platform/clock.h"
+#include "platform/event.h"
 #include "util/file_io.h"
 #include "util/json_escape.h"
 #include "util/text_encoding.h"
@@ -18,6 +19,14 @@ namespace {
 constexpr const char kSuccessMark[] = "\"Return\":\"0";
 
 }  // namespace
+
+bool CataloguePass::UserChanged() const {
+  return collection && collection->User().uid != uid;
+}
+
+bool CataloguePass::ShouldEnd() const {
+  return IsApplicationExiting() || (stop && stop->IsSet()) || UserChanged();
+}
 
 std::string CatalogueRequestText(const std::string& uid, const std::string& sessionid) {
   // Escaped, so that a quote in either cannot change the request's members.
@@ -38,9 +47,10 @@ void RefreshCollectionAddresses(BookCollection& collection) {
   collection.SetAddresses(catalogue_url, data_root, app_root);
 }
 
-int SyncCatalogue(BookCollection& collection) {
+int SyncCatalogue(BookCollection& collection, const platform::Event* stop) {
   UserInfo user = collection.User();
   if (user.uid.empty()) return 0;
+  CataloguePass pass{&collection, user.uid, stop};
   std::string request = CatalogueRequestText(user.uid, user.sessionid);
   RefreshCollectionAddresses(collection);
   std::string token = GetParameter("_CONFIG_EF_token");
@@ -51,10 +61,13 @@ int SyncCatalogue(BookCollection& collection) {
       "Content-Type: application/json;charset:utf-8\r\nAuthorization: " + token + "\r\n";
   std::string body = AnsiToUtf8(request);
   std::string reply;
+  if (pass.ShouldEnd()) return 0;
   if (HttpRequestText(reply, "POST", url, body.data(), body.size(), headers) != kHttpOk) return 0;
 
   if (reply.find(kSuccessMark) != std::string::npos) {
-    ProcessCatalogue(collection, user.uid, reply, false);
+    ProcessCatalogue(collection, user.uid, reply, false, &pass);
+    // The next user's window must never show this one's books.
+    if (pass.UserChanged()) return 1;
     std::string path = CataloguePath(user.uid);
     CreateParentDirectories(path);
     if (WriteSealedFile(reply, path) != kSealOk) WriteLogLine("ERR save catalogue:" + path);
@@ -63,13 +76,14 @@ int SyncCatalogue(BookCollection& collection) {
 }
 
 int ProcessCatalogue(BookCollection& collection, const std::string& uid, const std::string& text,
-                     bool cache_only) {
+                     bool cache_only, const CataloguePass* pass) {
   std::vector<std::string> rows;
   int result = ParseCatalogueDataset(uid, text, rows);
   if (result != kBookOk) return result;
+  if (pass && pass->UserChanged()) return kBookRefused;
   collection.catalogue().Store(text, rows);
   if (cache_only) return kBookOk;
-  return ProcessCatalogueRows(collection, rows);
+  return ProcessCatalogueRows(collection, rows, pass);
 }
 
 int LoadCachedCatalogue(BookCollection& collection, const std::string& uid) {

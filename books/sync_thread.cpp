@@ -30,7 +30,9 @@ void SyncThread::Run() {
     if (!collection_.sync_requested.load() || collection_.sync_running.load()) continue;
     collection_.sync_running = true;
     collection_.sync_requested = false;
-    SyncCatalogue(collection_);
+    // The second event is set first: the pass ends at its next request
+    // while Stop waits.
+    SyncCatalogue(collection_, &stop_second_);
     collection_.sync_requested = false;
     collection_.sync_running = false;
   }

@@ -17,6 +17,8 @@ class SyncThread {
   SyncThread& operator=(const SyncThread&) = delete;
 
   // Signals the second event, waits 100 ms, signals the first and joins.
+  // A pass under way ends at its next request (the one being answered is
+  // waited for).
   void Stop();
 
  private:

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/sealed_file.h"
@@ -175,6 +176,51 @@ TEST_F(CataloguePassTest, GidsThatCannotNameAFileAreSkipped) {
   EXPECT_FALSE(Exists("data/escape.lst"));
   EXPECT_FALSE(Exists("data/bookinf/.inf"));
   EXPECT_EQ(CoverRequests(), 1u);
+}
+
+// A login for another user while a pass of the previous one is under way:
+// nothing of the old pass reaches the new user's collection or the disk.
+TEST_F(CataloguePassTest, APassOfThePreviousUserStoresNothing) {
+  struct Case {
+    const char* name;
+    bool at_answer;  // the user changes while the answer is on its way
+  } cases[] = {{"while the catalogue is answered", true}, {"at the first cover", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(Path("data"));
+    std::filesystem::remove_all(Path("images"));
+    collection_ = std::make_unique<BookCollection>();
+    collection_->SetUser("u1", "s1", "name", "pw");
+    service_.SetCatalogueReply(CatalogueReplyFor({"g1", "g2"}));
+    size_t covers_before = CoverRequests();
+    int asked_before = service_.CatalogueRequests();
+    BookCollection* collection = collection_.get();
+    if (c.at_answer) {
+      service_.SetOnCover(nullptr);
+      service_.HoldCatalogue(true);
+    } else {
+      service_.SetOnCover([collection] { collection->SetUser("u2", "s2", "other", "pw2"); });
+    }
+    int result = -1;
+    std::thread pass([&] { result = SyncCatalogue(*collection); });
+    if (c.at_answer) {
+      EXPECT_TRUE(service_.WaitForCatalogueRequests(asked_before + 1));
+      collection->SetUser("u2", "s2", "other", "pw2");
+      service_.HoldCatalogue(false);
+    }
+    pass.join();
+    service_.SetOnCover(nullptr);
+    EXPECT_EQ(result, 1);
+    if (c.at_answer) {
+      EXPECT_EQ(collection->catalogue().RawText(), "无数据");
+    }
+    EXPECT_TRUE(collection->AllRecords().empty());
+    EXPECT_EQ(collection->PackageListCount(), 0u);
+    EXPECT_FALSE(Exists("data/user/u1/bs.dat"));
+    EXPECT_FALSE(Exists("data/user/u2/bs.dat"));
+    EXPECT_FALSE(Exists("data/bookinf"));
+    EXPECT_LE(CoverRequests() - covers_before, c.at_answer ? 0u : 1u);
+  }
 }
 
 }  // namespace
