@@ -384,5 +384,5 @@ std::string InstallDirectoryOf(const BookRecord& record) {
 }
 
 std::string ReaderPathOf(const BookRecord& record) {
-  return JoinPath(InstallDirectoryOf(record), record.Fields().bookReader);
+  return ReaderProgramPath(InstallDirectoryOf(record), record.Fields().bookReader);
 }

@@ -211,8 +211,10 @@ void LoadAllRecords(BookCollection& collection);
 // Loads every P/data/bookinf/*.lst file; unreadable ones are skipped.
 void LoadAllPackageLists(BookCollection& collection);
 
-// The install directory of a record and the path of its reader program.
-// The base is bookInstallDir, or the program directory when that is empty.
+// The install directory of a record and the path of its reader program
+// (empty when bookReader would lead out of the install directory, see
+// ReaderProgramPath). The base is bookInstallDir, or the program directory
+// when that is empty.
 std::string PackagePathOf(const BookFields& fields);
 std::string InstallDirectoryOf(const BookRecord& record);
 std::string ReaderPathOf(const BookRecord& record);

@@ -1,5 +1,7 @@
 #include "books/book_paths.h"
 
+#include <vector>
+
 #include "platform/codepage.h"
 #include "util/file_io.h"
 #include "util/path_names.h"
@@ -42,6 +44,26 @@ std::string DropDotComponents(const std::string& path) {
   return out;
 }
 
+// The components of a path, without empty and "." ones; ".." ones too
+// unless keep_parents.
+std::vector<std::string> Components(const std::string& path, bool keep_parents) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  while (from <= path.size()) {
+    size_t end = path.find('/', from);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(from, end - from);
+    if (!part.empty() && part != "." && (keep_parents || part != "..")) parts.push_back(part);
+    from = end + 1;
+  }
+  return parts;
+}
+
+bool EndsWith(const std::string& text, const std::string& ending) {
+  return text.size() > ending.size() &&
+         text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+}
+
 std::string WithoutLeadingSlashes(const std::string& text) {
   size_t start = text.find_first_not_of('/');
   return start == std::string::npos ? std::string() : text.substr(start);
@@ -71,15 +93,35 @@ std::string PackageListPath(const std::string& gid) {
   return JoinPath(BookInfoDirectory(), gid + ".lst");
 }
 
+bool IsPlainFileName(const std::string& text) {
+  if (text.empty() || text == "." || text == "..") return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (platform::IsGbkLeadByte(c) && i + 1 < text.size()) {
+      ++i;  // a trail byte may be 0x5C without being a separator
+    } else if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsSafeUid(const std::string& uid) {
+  return IsPlainFileName(uid);
+}
+
 std::string CataloguePath(const std::string& uid) {
+  if (!IsSafeUid(uid)) return {};
   return JoinPath(GetProgramDirectory(), "data/user/" + uid + "/bs.dat");
 }
 
 std::string LegacyCataloguePath(const std::string& uid) {
+  if (!IsSafeUid(uid)) return {};
   return JoinPath(GetProgramDirectory(), "data/" + uid + "/bs.dat");
 }
 
 std::string LegacyBookListPath(const std::string& uid) {
+  if (!IsSafeUid(uid)) return {};
   return JoinPath(GetProgramDirectory(), "data/" + uid + "/bsd.dat");
 }
 
@@ -145,4 +187,35 @@ std::string DigestUrl(const std::string& book_url, const std::string& package_id
 
 std::string CoverImagePath(const std::string& image_url, const std::string& base) {
   return JoinPath(base, DropDotComponents(ForwardSlashes(image_url)));
+}
+
+bool IsAllowedCoverPath(const std::string& image_url) {
+  std::vector<std::string> parts = Components(ForwardSlashes(image_url), false);
+  if (parts.empty()) return false;
+  std::string name = LowerAscii(parts.back());
+  bool image = false;
+  for (const char* ending : {".jpg", ".jpeg", ".png", ".gif", ".bmp"}) {
+    image = image || EndsWith(name, ending);
+  }
+  if (!image) return false;
+  // Folders of the program's own files, compared as a file system that
+  // ignores case would.
+  std::string first = LowerAscii(parts[0]);
+  if (first == "system" || first == "dtm") return false;
+  if (first == "data" && parts.size() > 2) {
+    std::string second = LowerAscii(parts[1]);
+    if (second == "bookinf" || second == "user") return false;
+  }
+  return true;
+}
+
+std::string ReaderProgramPath(const std::string& install_dir, const std::string& book_reader) {
+  std::string reader = ForwardSlashes(book_reader);
+  if (reader.empty() || reader[0] == '/') return {};
+  std::string name = GetFileNameFromPath(reader);
+  if (name.empty() || name == ".") return {};
+  for (const std::string& part : Components(reader, true)) {
+    if (part == "..") return {};
+  }
+  return JoinPath(install_dir, reader);
 }

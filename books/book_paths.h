@@ -14,6 +14,15 @@ std::string RecordPath(const std::string& book_id);
 // The record path with ".err" appended.
 std::string DamagedRecordPath(const std::string& record_path);
 std::string PackageListPath(const std::string& gid);
+
+// True when text can stand as one component of a path as it is: not empty,
+// not "." or "..", without "/" or "\" (a GBK trail byte 0x5C is no
+// separator) and without control characters.
+bool IsPlainFileName(const std::string& text);
+// A uid names a folder of the user's files: it must be a plain file name.
+bool IsSafeUid(const std::string& uid);
+
+// The user's files; empty for a uid that IsSafeUid refuses.
 std::string CataloguePath(const std::string& uid);
 std::string LegacyCataloguePath(const std::string& uid);
 std::string LegacyBookListPath(const std::string& uid);
@@ -45,6 +54,17 @@ std::string DigestUrl(const std::string& book_url, const std::string& package_id
 // The local copy of a cover image: image_url joined to base, "." and ".."
 // components dropped.
 std::string CoverImagePath(const std::string& image_url, const std::string& base);
+
+// Whether a cover image may be written where CoverImagePath puts it: the
+// name ends in .jpg, .jpeg, .png, .gif or .bmp (without regard to case),
+// and the file lies neither in system/ or DTM/ nor among the records and
+// package lists (data/bookinf) or the users' catalogues (data/user).
+bool IsAllowedCoverPath(const std::string& image_url);
+
+// The reader program of a book: book_reader ("\" turned into "/") below the
+// install directory; empty when book_reader is absolute, has a ".."
+// component or names no file.
+std::string ReaderProgramPath(const std::string& install_dir, const std::string& book_reader);
 
 // True when a lower-case text holds an absolute web address. Both schemes
 // count: service addresses may use either.

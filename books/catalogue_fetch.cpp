@@ -20,15 +20,6 @@ namespace {
 constexpr int kTries = 3;
 constexpr size_t kDigestLength = 32;
 
-// An image path that names no file ("", "images/", "..") would make the
-// local copy a directory.
-bool NamesAFile(const std::string& image_path) {
-  std::string name = image_path;
-  size_t cut = name.find_last_of("/\\");
-  if (cut != std::string::npos) name = name.substr(cut + 1);
-  return !name.empty() && name != "." && name != "..";
-}
-
 // Before each request: the program closes, or the pass is over.
 bool GivesUp(const CataloguePass* pass) {
   return pass ? pass->ShouldEnd() : IsApplicationExiting();
@@ -45,7 +36,9 @@ std::string CoverImageUrl(const std::string& image_path, const std::string& root
 
 int FetchCoverImage(const std::string& image_path, const std::string& root, const std::string& base,
                     const CataloguePass* pass) {
-  if (!NamesAFile(image_path)) return kCatalogueMissingPart;
+  // The service names the file: only an image, and not among the
+  // program's own files.
+  if (!IsAllowedCoverPath(image_path)) return kCatalogueMissingPart;
   std::string local = CoverImagePath(image_path, base);
   CreateParentDirectories(local);
   uint64_t size = 0;

@@ -50,6 +50,8 @@ void RefreshCollectionAddresses(BookCollection& collection) {
 int SyncCatalogue(BookCollection& collection, const platform::Event* stop) {
   UserInfo user = collection.User();
   if (user.uid.empty()) return 0;
+  // The uid names the folder of the catalogue cache.
+  if (!IsSafeUid(user.uid)) return 0;
   CataloguePass pass{&collection, user.uid, stop};
   std::string request = CatalogueRequestText(user.uid, user.sessionid);
   RefreshCollectionAddresses(collection);
@@ -87,6 +89,7 @@ int ProcessCatalogue(BookCollection& collection, const std::string& uid, const s
 }
 
 int LoadCachedCatalogue(BookCollection& collection, const std::string& uid) {
+  if (!IsSafeUid(uid)) return kBookReadFailed;
   std::string text;
   if (ReadSealedFile(CataloguePath(uid), kRecordOuterByte, text) != kSealOk) return kBookReadFailed;
   return ProcessCatalogue(collection, uid, text, true);

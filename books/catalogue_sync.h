@@ -39,8 +39,8 @@ std::string CatalogueRequestText(const std::string& uid, const std::string& sess
 void RefreshCollectionAddresses(BookCollection& collection);
 
 // 1 when the request was sent and answered, whatever the answer; 0 when no
-// user is signed in, no token is configured, the request failed, or stop
-// was set before it was sent.
+// user is signed in (or the uid cannot name a folder), no token is
+// configured, the request failed, or stop was set before it was sent.
 // stop (may be null) ends the pass between requests.
 int SyncCatalogue(BookCollection& collection, const platform::Event* stop = nullptr);
 
@@ -65,7 +65,8 @@ int ProcessCatalogueRows(BookCollection& collection, const std::vector<std::stri
 std::string CoverImageUrl(const std::string& image_path, const std::string& root);
 
 // 0 when the image is on disk (non-empty) afterwards; kApplicationExiting
-// (also when the pass ends); otherwise the last request's error.
+// (also when the pass ends); kCatalogueMissingPart for a path that may not
+// be written (IsAllowedCoverPath); otherwise the last request's error.
 int FetchCoverImage(const std::string& image_path, const std::string& root, const std::string& base,
                     const CataloguePass* pass = nullptr);
 

@@ -150,8 +150,11 @@ int StartForUser(BookCollection& collection, OwnerPoster owner, const std::strin
   collection.SetRecoveryStarter(
       [&collection](const RecordPtr& record) { StartRecoveryWorker(collection, record); });
 
+  // A uid that cannot name a folder has no files of its own here: the
+  // books are loaded, nothing of the user's is read or converted.
+  bool own_files = IsSafeUid(uid);
   std::string legacy_list = LegacyBookListPath(uid);
-  if (!FileExists(legacy_list)) {
+  if (!own_files || !FileExists(legacy_list)) {
     LoadAllRecords(collection);
     LoadAllPackageLists(collection);
   } else {
@@ -168,7 +171,7 @@ int StartForUser(BookCollection& collection, OwnerPoster owner, const std::strin
     RetireLegacyFile(legacy_list);
     if (FileExists(legacy_catalogue)) RetireLegacyFile(legacy_catalogue);
   }
-  LoadCachedCatalogue(collection, uid);
+  if (own_files) LoadCachedCatalogue(collection, uid);
   collection.StartSyncThread();
   collection.RequestSync();
   return kBookOk;

@@ -168,6 +168,8 @@ int RunBooks(Arguments args) {
   if (!(needs_book ? args.size() == 2 : plain && args.size() == 1)) return Fail(kUsage, kExitUsage);
   if (!platform::IsRepresentableInGbk(uid_utf8))
     return Fail("the uid cannot be held in code page 936");
+  if (!IsSafeUid(platform::Utf8ToGbk(uid_utf8)))
+    return Fail("the uid cannot name a folder (empty, \".\", \"..\", or with \"/\" or \"\\\")");
   if (!UseProgramDirectory(directory)) return kExitFailure;
   if (LoadStartupConfiguration() < 0) {
     std::fprintf(stderr, "tomerack-tool: no usable %s; going on without it\n",

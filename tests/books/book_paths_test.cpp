@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "books/book_collection.h"
 #include "tests/support/program_dir.h"
 
 namespace {
@@ -69,6 +70,69 @@ TEST_F(BookPathsTest, BookFilePaths) {
   EXPECT_EQ(CoverImagePath("/img/jc/1.png", p), p + "/img/jc/1.png");
   EXPECT_EQ(CoverImagePath("img\\jc\\1.png", p), p + "/img/jc/1.png");
   EXPECT_EQ(CoverImagePath("../../img/1.png", p), p + "/img/1.png");
+  // Covers anywhere else in the program directory, under any image name.
+  for (const char* image : {"../../g1.bmp", "data/images/g1.gif", "data/user.png",
+                            "data/u1/g1.jpeg", "img/system/g1.png", "http://h/i/g1.PNG"}) {
+    EXPECT_TRUE(IsAllowedCoverPath(image)) << image;
+  }
+}
+
+// A uid comes from a page: as a folder name it must not lead anywhere else.
+TEST_F(BookPathsTest, UidsThatAreNoPlainFolderNameNameNoFiles) {
+  const struct {
+    std::string uid;
+    bool safe;
+  } kCases[] = {
+      // "\x81\x5c": one double-byte character, whose second byte is "\\".
+      {"u7", true},      {"..u7", true},
+      {"张三", true},    {"\x81\x5c", true},
+      {"", false},       {".", false},
+      {"..", false},     {"../u7", false},
+      {"/etc", false},   {"u7/..", false},
+      {"a/b", false},    {"a\\b", false},
+      {"u7\r\n", false}, {std::string("u7\0x", 4), false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::PrintToString(c.uid));
+    EXPECT_EQ(IsSafeUid(c.uid), c.safe);
+    const std::string p = dir() + "/data/";
+    EXPECT_EQ(CataloguePath(c.uid), c.safe ? p + "user/" + c.uid + "/bs.dat" : "");
+    EXPECT_EQ(LegacyCataloguePath(c.uid), c.safe ? p + c.uid + "/bs.dat" : "");
+    EXPECT_EQ(LegacyBookListPath(c.uid), c.safe ? p + c.uid + "/bsd.dat" : "");
+  }
+}
+
+TEST_F(BookPathsTest, ReaderPathStaysInsideTheInstallDirectory) {
+  const struct {
+    const char* reader;
+    const char* below;  // below the install directory; null: refused
+  } kCases[] = {
+      {"reader.sh", "reader.sh"},
+      {"bin\\reader", "bin/reader"},
+      {"bin/tools/reader", "bin/tools/reader"},
+      {"..reader", "..reader"},
+      {"../reader", nullptr},
+      {"bin/../../reader", nullptr},
+      {"..\\..\\bin\\sh", nullptr},
+      {"..", nullptr},
+      {"/bin/sh", nullptr},
+      {"\\bin\\sh", nullptr},
+      {"", nullptr},
+      {"bin/", nullptr},
+  };
+  BookCollection collection;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.reader);
+    BookRecord record(&collection);
+    record.Update([&](BookFields& f) {
+      f.bookID = "5";
+      f.bookURL = "data/jc/5.zip";
+      f.bookReader = c.reader;
+    });
+    std::string install_dir = InstallDirectoryOf(record);
+    EXPECT_EQ(install_dir, dir() + "/data/books/jc/5");
+    EXPECT_EQ(ReaderPathOf(record), c.below ? install_dir + "/" + c.below : std::string());
+  }
 }
 
 }  // namespace

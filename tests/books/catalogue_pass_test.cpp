@@ -223,4 +223,63 @@ TEST_F(CataloguePassTest, APassOfThePreviousUserStoresNothing) {
   }
 }
 
+// The catalogue names the local file of each cover: only an image, and
+// never one of the program's own files.
+TEST_F(CataloguePassTest, CoversAreWrittenOnlyAsImagesOutsideTheProgramsOwnFolders) {
+  const struct {
+    const char* image;
+    const char* written;  // where it lands; null: refused without a request
+  } kCases[] = {
+      {"images/g1.png", "images/g1.png"},
+      {"images/sub/g2.JPEG", "images/sub/g2.JPEG"},
+      {"/images/g3.gif", "images/g3.gif"},
+      {"images/g4.Bmp", "images/g4.Bmp"},
+      {"images/g5.jpg", "images/g5.jpg"},
+      {"system/tomerack.ini", nullptr},
+      {"system/cover.png", nullptr},
+      {"..\\system\\cover.bmp", nullptr},
+      {"System/cover.png", nullptr},
+      {"DTM/Index.html", nullptr},
+      {"DTM/images/logo.png", nullptr},
+      {"data/bookinf/g1.inf", nullptr},
+      {"data/bookinf/g1.png", nullptr},
+      {"data//bookinf/g1.png", nullptr},
+      {"data/user/u1/bs.dat", nullptr},
+      {"data/user/u1/cover.jpg", nullptr},
+      {"tomerack", nullptr},
+      {"images/g1.png.sh", nullptr},
+      {"images/", nullptr},
+  };
+  RefreshCollectionAddresses(*collection_);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.image);
+    size_t before = CoverRequests();
+    int result = FetchCoverImage(c.image, collection_->DataServerRoot(), dir());
+    if (c.written) {
+      EXPECT_EQ(result, kBookOk);
+      EXPECT_EQ(ReadFile(c.written), "cover bytes");
+      EXPECT_EQ(CoverRequests() - before, 1u);
+    } else {
+      EXPECT_EQ(result, kCatalogueMissingPart);
+      EXPECT_EQ(CoverRequests(), before);
+    }
+  }
+  for (const char* written : {"system", "DTM", "data/bookinf", "data/user", "tomerack"}) {
+    EXPECT_FALSE(Exists(written)) << written;
+  }
+}
+
+// A uid from a page that could lead out of the users' folders is no user.
+TEST_F(CataloguePassTest, AUidThatIsNoPlainFolderNameIsNotSynchronised) {
+  for (const char* uid : {"../escape", "a/b", "..", "a\\b"}) {
+    SCOPED_TRACE(uid);
+    collection_->SetUser(uid, "s1", "name", "pw");
+    EXPECT_EQ(SyncCatalogue(*collection_), 0);
+    EXPECT_EQ(LoadCachedCatalogue(*collection_, uid), kBookReadFailed);
+  }
+  EXPECT_EQ(service_.CatalogueRequests(), 0);
+  EXPECT_FALSE(Exists("data"));
+  EXPECT_FALSE(Exists("escape"));
+}
+
 }  // namespace

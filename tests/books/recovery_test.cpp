@@ -77,8 +77,8 @@ class RecoveryTest : public testing_support::ProgramDirSandbox {
       if (request == OwnerRequest::kShowMessageBox) shown_.push_back(collection_->Message().text);
     };
   }
-  void Start() {
-    StartForUser(*collection_, Recorder(), "u1");
+  void Start(const std::string& uid = "u1") {
+    StartForUser(*collection_, Recorder(), uid);
     collection_->StopSyncThread();
     collection_->WaitForAllWork();
   }
@@ -319,6 +319,20 @@ TEST_F(LegacyMigrationTest, StartConvertsOnceAndKeepsOldCopies) {
   collection_ = std::make_unique<BookCollection>();
   ASSERT_TRUE(std::remove(RecordPath("10101").c_str()) == 0);
   Start();
+  EXPECT_FALSE(collection_->FindRecord("10101"));
+}
+
+TEST_F(LegacyMigrationTest, AUidThatIsNoPlainFolderNameTouchesNoFilesOfItsOwn) {
+  // What "../elsewhere" would name: P/elsewhere instead of a folder in data.
+  WriteFile("elsewhere/bsd.dat", "  {\"Books\":[" + Book("img/10101.png", "1", "") + "]}");
+  WriteFile("elsewhere/bs.dat", "  {\"not\":\"a catalogue\"}");
+  std::string digest_file = PackagePath("data/jc/7/10101.zip", "10101", dir()) + ".MD5";
+  WriteFile(digest_file.substr(dir().size() + 1), std::string(32, 'c'));
+  Start("../elsewhere");
+  EXPECT_TRUE(Exists("elsewhere/bsd.dat"));
+  EXPECT_TRUE(Exists("elsewhere/bs.dat"));
+  EXPECT_FALSE(Exists("elsewhere/bsd.dat.old"));
+  EXPECT_FALSE(Exists("data/elsewhere"));
   EXPECT_FALSE(collection_->FindRecord("10101"));
 }
 

@@ -185,6 +185,10 @@ TEST_F(BooksRunnerTest, OperationsNeedABookOfTheCatalogue) {
   EXPECT_EQ(Books({"download"}).exit_code, 2);
   EXPECT_EQ(Books({"fly"}).exit_code, 2);
   EXPECT_EQ(Tool({"books", "--program-dir", program_, "status"}).exit_code, 2);
+  // A uid names the user's folder in data/.
+  CommandResult climbing = Tool({"books", "--program-dir", program_, "--uid", "../u1", "sync"});
+  EXPECT_EQ(climbing.exit_code, 1);
+  EXPECT_NE(climbing.err.find("the uid cannot name a folder"), std::string::npos) << climbing.err;
 }
 
 TEST_F(BooksRunnerTest, DroppedTransfersAreResumedWhereTheyBrokeOff) {
