@@ -12,12 +12,14 @@
 #include "app/startup.h"
 #include "app/tip_text.h"
 #include "books/book_collection.h"
+#include "books/book_data_lock.h"
 #include "books/book_operations.h"
 #include "books/book_paths.h"
 #include "books/catalogue_sync.h"
 #include "books/recovery.h"
 #include "books/status_report.h"
 #include "platform/codepage.h"
+#include "platform/file_system.h"
 #include "tools/tool_common.h"
 #include "util/directory_tree.h"
 #include "util/file_io.h"
@@ -171,6 +173,18 @@ int RunBooks(Arguments args) {
   if (!IsSafeUid(platform::Utf8ToGbk(uid_utf8)))
     return Fail("the uid cannot name a folder (empty, \".\", \"..\", or with \"/\" or \"\\\")");
   if (!UseProgramDirectory(directory)) return kExitFailure;
+  // Never beside the client on the same books: it writes them too.
+  BookDataLock lock;
+  switch (lock.Acquire()) {
+    case BookDataLock::Result::kAcquired:
+      break;
+    case BookDataLock::Result::kAlreadyHeld:
+      return Fail("the client (or another books command) is running on " +
+                  Utf8(GetProgramDirectory()) + "; close it first");
+    case BookDataLock::Result::kFailed:
+      return Fail("cannot lock " + Utf8(lock.path()) + ": " +
+                  Utf8(platform::SystemErrorText(platform::LastErrorCode())));
+  }
   if (LoadStartupConfiguration() < 0) {
     std::fprintf(stderr, "tomerack-tool: no usable %s; going on without it\n",
                  Utf8(GetConfigFilePath()).c_str());

@@ -2,9 +2,13 @@
 // service: synchronisation, download, upgrade, uninstall, transfers that
 // break off, bad digests, servers that ignore ranges, and runs killed in the
 // middle of their work.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <regex>
@@ -189,6 +193,51 @@ TEST_F(BooksRunnerTest, OperationsNeedABookOfTheCatalogue) {
   CommandResult climbing = Tool({"books", "--program-dir", program_, "--uid", "../u1", "sync"});
   EXPECT_EQ(climbing.exit_code, 1);
   EXPECT_NE(climbing.err.find("the uid cannot name a folder"), std::string::npos) << climbing.err;
+}
+
+// The client holds data/books.lock of its program directory while it runs;
+// here a child process stands in for it.
+TEST_F(BooksRunnerTest, RefusesToWorkOnBooksThatAnotherProgramHolds) {
+  ASSERT_TRUE(CreateDirectoryTree(program_ + "/data"));
+  int ready[2];
+  int done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    int fd = open((program_ + "/data/books.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    char c = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+    close(done[1]);
+    if (write(ready[1], &c, 1) == 1) {
+      ssize_t end = read(done[0], &c, 1);  // until the test closes its end
+      (void)end;
+    }
+    _exit(0);
+  }
+  ASSERT_GT(child, 0);
+  close(ready[1]);
+  close(done[0]);
+  char held = 0;
+  EXPECT_EQ(read(ready[0], &held, 1), 1);
+  EXPECT_EQ(held, 'y');
+
+  const std::vector<std::string> commands[] = {
+      {"status"}, {"sync"}, {"start"}, {"download", "b1001"}, {"uninstall", "b1001"}};
+  for (const auto& command : commands) {
+    SCOPED_TRACE(command[0]);
+    CommandResult r = Books(command);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "tomerack-tool: the client (or another books command) is running on " +
+                         program_ + "; close it first\n");
+  }
+  EXPECT_FALSE(PathExists(program_ + "/data/bookinf"));
+
+  close(done[1]);
+  waitpid(child, nullptr, 0);
+  close(ready[0]);
+  CommandResult after = Books({"status"});
+  EXPECT_EQ(after.exit_code, 0) << after.err;
 }
 
 TEST_F(BooksRunnerTest, DroppedTransfersAreResumedWhereTheyBrokeOff) {
