@@ -163,8 +163,13 @@ void CDialog_TomeRack::Login() {
   ShowTopTip(kLoginTip);
   // Clearing stops the book workers and stopping the sync thread waits for
   // its pass; both with the UI loop turning.
-  platform::RunKeepingUiAlive([this, other_user] {
-    if (other_user) collection_.StopSyncThread();
+  platform::RunKeepingUiAlive([this, other_user, &uid] {
+    if (other_user) {
+      // A pass under way for the previous user stores nothing from now on.
+      collection_.SetUser(uid, GetVariable("sessionid"), GetVariable("username"),
+                          GetVariable("password"));
+      collection_.StopSyncThread();
+    }
     collection_.catalogue().Clear();
     collection_.ClearPackageLists();
     collection_.ClearRecords();

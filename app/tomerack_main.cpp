@@ -10,34 +10,23 @@
 
 #include "app/config_file.h"
 #include "app/main_window.h"
+#include "app/notification_windows_gtk.h"
 #include "app/startup.h"
+#include "books/book_data_lock.h"
 #include "browser/dialog_ie.h"
 #include "browser/gtk_frame.h"
 #include "browser/gui_sanitizer_defaults.h"
-#include "config/parameter_store.h"
 #include "config/program_paths.h"
 #include "platform/codepage.h"
-#include "platform/ini_file.h"
+#include "platform/loop_watch_gtk.h"
 #include "platform/message_box.h"
-#include "util/path_names.h"
+#include "platform/ui_loop_gtk.h"
 
 namespace {
 
 constexpr const char kPromptCaption[] = "提示";
-
-// Absolute paths and URLs are used as they are; other values are relative
-// to the program directory.
-std::string StartPage() {
-  std::string value =
-      platform::GetPrivateProfileString("system", "startpage", "", GetInstanceIniPath());
-  if (!value.empty()) SetParameter("startpage", value);
-  std::string page = GetParameter("startpage");
-  if (page.empty()) return JoinPath(GetProgramDirectory(), "DTM/Index.html");
-  bool is_url = page.find("://") != std::string::npos;
-  bool is_absolute = page[0] == '/' || page[0] == '\\' || (page.size() > 2 && page[1] == ':');
-  if (is_url || is_absolute) return page;
-  return JoinPath(GetProgramDirectory(), page);
-}
+constexpr const char kBooksBusyMessage[] =
+    "管理工具正在处理本程序目录中的教材，请等它结束后再启动数字教材。";
 
 // SIGTERM and SIGINT close the window as the user would, so that the web
 // processes end with the program.
@@ -69,6 +58,16 @@ int main(int argc, char** argv) {
                    InstanceGuard().path().c_str());
       return 1;
   }
+  // The admin tool's books commands and the client never share a program
+  // directory. A directory where the lock cannot be made (read-only media)
+  // cannot be written by the tool either.
+  BookDataLock book_lock;
+  if (book_lock.Acquire() == BookDataLock::Result::kAlreadyHeld) {
+    std::fprintf(stderr, "tomerack: %s (%s)\n", platform::GbkToUtf8(kBooksBusyMessage).c_str(),
+                 platform::GbkToUtf8(book_lock.path()).c_str());
+    if (have_display) platform::ShowMessageBox(0, kBooksBusyMessage, kPromptCaption, 0x40);
+    return 1;
+  }
   if (!have_display) {
     std::fprintf(stderr, "tomerack: cannot open a display (is DISPLAY set?)\n");
     return 1;
@@ -78,26 +77,31 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tomerack: no usable %s; starting with an empty configuration\n",
                  platform::GbkToUtf8(GetConfigFilePath()).c_str());
   }
-  ApplyInstanceIni();
-  std::string start_page = StartPage();
 
+  platform::InstallGtkUiLoop();
   GtkWindowFrameFactory factory;
   SetWindowFrameFactory(&factory);
+  GtkNotificationFactory notifications;
+  SetNotificationFactory(&notifications);
   {
+    // The window reads the instance INI file's "DTM" keys and the start
+    // page itself; its exit sequence allows the close.
     CDialog_TomeRack window;
     window.modal_ = true;
-    window.allow_close_ = true;  // one window for now: closing it ends the program
     if (window.Create()) {
       guint term = g_unix_signal_add(SIGTERM, OnTerminate, &window);
       guint interrupt = g_unix_signal_add(SIGINT, OnTerminate, &window);
-      window.NavigateTo(start_page);
       window.frame()->Show();
+      platform::StartLoopWatch();
       window.frame()->RunModal();
+      platform::StopLoopWatch();
       g_source_remove(term);
       g_source_remove(interrupt);
     }
     CDialogIE::CloseAllWindows();
   }
+  HideTopTip();
+  SetNotificationFactory(nullptr);
   SetWindowFrameFactory(nullptr);
   ReleaseStartupConfiguration();
   return 0;

@@ -43,10 +43,18 @@ std::string PageHtml(const std::string& title_utf8, int page) {
   return html + "</body></html>\n";
 }
 
+// Writes how it was started to opened.log beside itself (one line of
+// arguments, then the user the client handed over), then stays open for ten
+// minutes as a reader would, until the client or the user ends it.
 constexpr const char kReaderScript[] =
     "#!/bin/sh\n"
-    "# Demo reader: shows which book it was asked to open.\n"
-    "echo \"tomereader: opening $*\"\n";
+    "# Demo reader: records which book it was asked to open and for whom.\n"
+    "here=$(dirname \"$0\")\n"
+    "user=$(sed -n 's/^un=//p' \"$here/system/$(basename \"$0\").ini\" 2>/dev/null | tr -d '\\r')\n"
+    "echo \"pid=$$ user=$user args=$*\" >> \"$here/opened.log\"\n"
+    "echo \"tomereader: opening $*\"\n"
+    "i=0\n"
+    "while [ $i -lt 600 ]; do sleep 1; i=$((i + 1)); done\n";
 
 ZipEntrySpec Entry(const std::string& name, std::string data, ZipEntrySpec::Method method,
                    unsigned mode = 0644) {
@@ -74,7 +82,9 @@ std::string MakePackage(const DemoBook& book, size_t media_size, uint32_t seed, 
       Entry("说明.txt", "demo package of " + book.gid + "\r\n", Method::kDeflated),
       Entry("book.ini", "[book]\r\ngid=" + book.gid + "\r\nreader=" + book.reader + "\r\n",
             Method::kStored),
-      Entry("reader/" + book.reader, kReaderScript, Method::kDeflated, 0755),
+      // At the path the catalogue's bookReader names, below the install
+      // directory.
+      Entry(book.reader, kReaderScript, Method::kDeflated, 0755),
   });
 }
 

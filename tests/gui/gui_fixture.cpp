@@ -8,6 +8,10 @@
 
 namespace testing_support {
 
+// One private X server for the whole test program, whatever it runs.
+::testing::Environment* const g_xvfb =
+    ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+
 const char GuiFixture::kReportScript[] = R"JS(
 function report(key, value) { window.external.AppInterface_log('R:' + key + '=' + value); }
 function finish() { report('done', '1'); window.external.QuitApp(); }

@@ -25,7 +25,6 @@
 
 namespace {
 
-auto* const g_xvfb = ::testing::AddGlobalTestEnvironment(new testing_support::XvfbEnvironment);
 
 using Clock = std::chrono::steady_clock;
 

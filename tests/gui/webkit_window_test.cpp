@@ -12,7 +12,6 @@
 
 namespace {
 
-auto* const g_xvfb = ::testing::AddGlobalTestEnvironment(new testing_support::XvfbEnvironment);
 
 class WebKitWindow : public testing_support::GuiFixture {
  protected:
