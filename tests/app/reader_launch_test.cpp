@@ -59,6 +59,7 @@ class ReaderLaunchTest : public testing_support::ProgramDirSandbox {
   }
   // An installed book with its reader in place.
   void Reset() {
+    record_->Update([](BookFields& f) { f.bookReader = "bin/reader.sh"; });
     collection_->PutRecord(kBookId, record_);
     record_->SetStatusBits(kBookInstalled);
     ASSERT_TRUE(CreateParentDirectories(reader_));
@@ -190,6 +191,13 @@ TEST_F(ReaderLaunchTest, RefusalsSayWhyAndStartNothing) {
        [this] { std::filesystem::remove_all(install_dir_); },
        "提示|教材文件缺失，请卸该本教材，重新下载！"},
       {"not executable", [this] { chmod(reader_.c_str(), 0644); }, nullptr},
+      // Service data naming a program outside the book is never started.
+      {"reader outside the book",
+       [this] { record_->Update([](BookFields& f) { f.bookReader = "../../../../bin/sh"; }); },
+       "提示|教材文件缺失，请卸该本教材，重新下载！"},
+      {"absolute reader",
+       [this] { record_->Update([](BookFields& f) { f.bookReader = "/bin/sh"; }); },
+       "提示|教材文件缺失，请卸该本教材，重新下载！"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
