@@ -17,11 +17,10 @@ namespace {
 constexpr size_t kShortBookIdLength = 7;
 constexpr const char kShortBookIdType[] = "rj";
 
-constexpr int kYesNoQuestion = 0x4 | 0x20;
-constexpr int kAnswerNo = 7;
+constexpr int kYesNoQuestion = kMessageBoxYesNo | 0x20;  // with the question icon
 
 int AskUser(WindowFrame* frame, const std::string& text, const std::string& caption, int type) {
-  if (frame == nullptr) return 1;
+  if (frame == nullptr) return kMessageBoxAnswerOk;
   return frame->MessageBox(text, caption, type);
 }
 
@@ -123,7 +122,7 @@ bool OpenBookInReader(ReaderLaunchContext& context, const std::string& bsid) {
   if (platform::ProcessHandle* running = context.readers.Find(reader_path)) {
     if (running->IsRunning() && platform::ProcessRunsProgram(running->pid(), reader_path)) {
       if (AskUser(context.frame, kReaderRunningQuestion, kNotificationCaption, kYesNoQuestion) ==
-          kAnswerNo) {
+          kMessageBoxAnswerNo) {
         return false;
       }
     }
