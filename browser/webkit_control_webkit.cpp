@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "browser/download_webkit.h"
 #include "browser/host_bridge.h"
 #include "browser/host_dispatch.h"
 #include "browser/trusted_pages.h"
@@ -85,14 +86,6 @@ void OnBridgeRequest(WebKitURISchemeRequest* request, gpointer) {
   AnswerRequest(request, status, answer, origin);
 }
 
-// Downloads a page starts: the window's own download manager takes them
-// over later; for now they are recorded and left to WebKit.
-void OnDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer) {
-  WebKitURIRequest* request = webkit_download_get_request(download);
-  const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
-  WriteLogLine("browser download: " + ToGbk(uri));
-}
-
 WebKitWebContext* SharedContext() {
   static WebKitWebContext* context = nullptr;
   if (context != nullptr) return context;
@@ -107,7 +100,7 @@ WebKitWebContext* SharedContext() {
   WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kHostBridgeScheme);
   webkit_security_manager_register_uri_scheme_as_secure(security, kHostBridgeScheme);
-  g_signal_connect(context, "download-started", G_CALLBACK(OnDownloadStarted), nullptr);
+  ConnectBrowserDownloads(context);
   return context;
 }
 
