@@ -23,6 +23,10 @@ std::string ToGbk(const char* utf8) {
   return utf8 != nullptr ? platform::Utf8ToGbk(utf8) : std::string();
 }
 
+// FIXME: one token for the process, in the script of every trusted frame.
+// Binding it to one document needs a script per view renewed on each load,
+// while the views share one content manager; the host checks the calling
+// frame's origin and the committed page instead.
 const std::string& BridgeToken() {
   static const std::string token = NewBridgeToken();
   return token;
@@ -115,7 +119,10 @@ WebKitSettings* SharedSettings() {
     settings = webkit_settings_new();
     webkit_settings_set_enable_javascript(settings, TRUE);
     webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
-    webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+    // A local page reads no other file: not even the shipped pages need to,
+    // and a page saved into download/ must not read the user's files.
+    webkit_settings_set_allow_file_access_from_file_urls(settings, FALSE);
+    webkit_settings_set_allow_universal_access_from_file_urls(settings, FALSE);
     // No hardware-acceleration policy is forced: with compositing switched off,
     // pages under Xvfb were sometimes never painted.
     webkit_settings_set_enable_developer_extras(settings, FALSE);
@@ -172,6 +179,61 @@ return insert(document);
 
 }  // namespace
 
+namespace {
+
+// What the trust decisions of a view remember. Kept on the view itself, so
+// that the bridge and the policy hooks find it from the view alone.
+struct ViewTrust {
+  // The URI of the document the main frame shows now. The view's own URI
+  // already names a page still loading, while the old one can call.
+  std::string committed_uri;
+  // Addresses the host itself is loading; their navigations are not page
+  // content. Each is taken once.
+  std::vector<std::string> host_loads;
+};
+
+constexpr const char kViewTrustKey[] = "tomerack-trust";
+
+ViewTrust& TrustOf(WebKitWebView* view) {
+  auto* trust = static_cast<ViewTrust*>(g_object_get_data(G_OBJECT(view), kViewTrustKey));
+  if (trust == nullptr) {
+    auto owned = std::make_unique<ViewTrust>();
+    trust = owned.get();
+    g_object_set_data_full(G_OBJECT(view), kViewTrustKey, owned.release(),
+                           [](gpointer data) { delete static_cast<ViewTrust*>(data); });
+  }
+  return *trust;
+}
+
+// File URLs compare by their normalised path, so that the view's spelling of
+// an address the host loads still matches it.
+std::string LoadKey(const std::string& uri) {
+  std::string path;
+  return LocalPathOfFileUrl(uri, path) ? "file:" + path : uri;
+}
+
+void MarkHostLoad(WebKitWebView* view, const std::string& uri) {
+  std::vector<std::string>& loads = TrustOf(view).host_loads;
+  if (loads.size() >= 16) loads.erase(loads.begin());
+  loads.push_back(LoadKey(uri));
+}
+
+bool TakeHostLoad(WebKitWebView* view, const std::string& uri) {
+  std::vector<std::string>& loads = TrustOf(view).host_loads;
+  for (auto it = loads.begin(); it != loads.end(); ++it) {
+    if (*it == LoadKey(uri)) {
+      loads.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
+                        WebKitPolicyDecisionType type, gpointer);
+
+}  // namespace
+
 WebKitBrowserControl::WebKitBrowserControl() {
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedContext(),
                                        "user-content-manager", SharedContentManager(), "settings",
@@ -185,6 +247,7 @@ WebKitBrowserControl::WebKitBrowserControl() {
   g_signal_connect(view_, "script-dialog", G_CALLBACK(OnScriptDialog), this);
   g_signal_connect(view_, "context-menu", G_CALLBACK(OnContextMenu), this);
   g_signal_connect(view_, "create", G_CALLBACK(OnCreate), this);
+  g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
 }
 
 WebKitBrowserControl::~WebKitBrowserControl() {
@@ -218,14 +281,19 @@ InstalledTrust& Installed() {
 
 bool WebKitBrowserControl::IsTrustedNow(const std::string& frame_origin) const {
   const TrustedPages& trusted = Installed().pages;
-  const char* uri = webkit_web_view_get_uri(view_);
-  if (uri == nullptr || !trusted.IsTrusted(uri)) return false;
-  // A frame of another site inside a trusted page is a stranger too. Local
-  // files send the origin "file://" (or "null"); which file it is, the
-  // view's address has already told.
+  const std::string& committed = TrustOf(view_).committed_uri;
+  if (committed.empty()) return false;
+  // Local files call with the origin "null" (or "file://"), as do sandboxed
+  // frames of any page: only a trusted local top page vouches for them. The
+  // frames of such a page that are no trusted file never got the script,
+  // and with file access off they cannot reach into the page that has it.
   if (frame_origin.empty() || frame_origin == "null" || frame_origin.rfind("file:", 0) == 0)
-    return true;
-  return trusted.IsTrusted(frame_origin + "/");
+    return trusted.IsTrustedLocalFile(committed);
+  // A web frame is judged by its own origin, and only inside a trusted top
+  // page.
+  WebOrigin origin;
+  return trusted.IsTrusted(committed) && ParseWebOrigin(frame_origin + "/", origin) &&
+         trusted.IsTrustedOrigin(origin);
 }
 
 void WebKitBrowserControl::RefreshHostScripts() {
@@ -260,8 +328,8 @@ void WebKitBrowserControl::RefreshHostScripts() {
 std::string WebKitBrowserControl::ResolveAddress(const std::string& address) const {
   std::string utf8 = platform::GbkToUtf8(address);
   const char* current = webkit_web_view_get_uri(view_);
-  bool relative =
-      !utf8.empty() && utf8.find(':') == std::string::npos && utf8[0] != '/' && utf8[0] != '\\';
+  bool relative = !utf8.empty() && !HasUrlScheme(utf8) && utf8[0] != '/' && utf8[0] != '\\' &&
+                  !(utf8.size() > 1 && utf8[1] == ':');
   if (relative && current != nullptr) {
     if (char* resolved = g_uri_resolve_relative(current, utf8.c_str(), G_URI_FLAGS_NONE, nullptr)) {
       std::string url = resolved;
@@ -276,11 +344,13 @@ void WebKitBrowserControl::Navigate(const std::string& address, const std::strin
   std::string url = ResolveAddress(address);
   if (target_frame == "_blank") {
     if (events_ == nullptr || !events_->OnNewWindow(platform::Utf8ToGbk(url))) {
+      MarkHostLoad(view_, url);
       webkit_web_view_load_uri(view_, url.c_str());
     }
     return;
   }
   RefreshHostScripts();
+  MarkHostLoad(view_, url);
   if (home_url_.empty()) home_url_ = url;
   if (target_frame.empty()) {
     webkit_web_view_load_uri(view_, url.c_str());
@@ -296,17 +366,33 @@ void WebKitBrowserControl::Navigate(const std::string& address, const std::strin
       g_variant_dict_end(&dict), nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
+namespace {
+
+void MarkHistoryItem(WebKitWebView* view, WebKitBackForwardListItem* item) {
+  if (item == nullptr) return;
+  if (const char* uri = webkit_back_forward_list_item_get_uri(item)) MarkHostLoad(view, uri);
+}
+
+}  // namespace
+
 void WebKitBrowserControl::GoBack() {
+  MarkHistoryItem(
+      view_, webkit_back_forward_list_get_back_item(webkit_web_view_get_back_forward_list(view_)));
   webkit_web_view_go_back(view_);
 }
 void WebKitBrowserControl::GoForward() {
+  MarkHistoryItem(view_, webkit_back_forward_list_get_forward_item(
+                             webkit_web_view_get_back_forward_list(view_)));
   webkit_web_view_go_forward(view_);
 }
 void WebKitBrowserControl::GoHome() {
-  if (!home_url_.empty()) webkit_web_view_load_uri(view_, home_url_.c_str());
+  if (home_url_.empty()) return;
+  MarkHostLoad(view_, home_url_);
+  webkit_web_view_load_uri(view_, home_url_.c_str());
 }
 void WebKitBrowserControl::GoSearch() {}
 void WebKitBrowserControl::Refresh() {
+  if (const char* uri = webkit_web_view_get_uri(view_)) MarkHostLoad(view_, uri);
   webkit_web_view_reload(view_);
 }
 void WebKitBrowserControl::Stop() {
@@ -401,6 +487,10 @@ bool WebKitBrowserControl::FilterKey(unsigned keyval, bool control_down) {
 void WebKitBrowserControl::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event,
                                          gpointer self) {
   auto* control = static_cast<WebKitBrowserControl*>(self);
+  if (event == WEBKIT_LOAD_COMMITTED) {
+    const char* committed = webkit_web_view_get_uri(view);
+    TrustOf(view).committed_uri = committed != nullptr ? committed : "";
+  }
   WebBrowserEvents* events = control->events_;
   if (events == nullptr) return;
   std::string uri = ToGbk(webkit_web_view_get_uri(view));
@@ -461,8 +551,46 @@ GtkWidget* WebKitBrowserControl::OnCreate(WebKitWebView*, WebKitNavigationAction
   auto* control = static_cast<WebKitBrowserControl*>(self);
   WebKitURIRequest* request = webkit_navigation_action_get_request(action);
   const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
-  if (uri != nullptr && control->events_ != nullptr && !control->events_->OnNewWindow(ToGbk(uri))) {
+  // The window opens what the page asked for as the host's own load, so the
+  // page's right to ask is checked here, before the host takes it over.
+  if (uri == nullptr ||
+      (!TakeHostLoad(control->view_, uri) &&
+       !Installed().pages.PageMayLoad(TrustOf(control->view_).committed_uri, uri))) {
+    WriteLogLine(std::string("Refused a new window for ") + (uri != nullptr ? ToGbk(uri) : ""));
+    return nullptr;
+  }
+  if (control->events_ != nullptr && !control->events_->OnNewWindow(ToGbk(uri))) {
+    MarkHostLoad(control->view_, uri);
     webkit_web_view_load_uri(control->view_, uri);
   }
   return nullptr;
 }
+
+namespace {
+
+// Navigations and new windows the page content asks for (links, forms,
+// location changes, window.open, redirects) load no local address unless
+// the page showing is a trusted local one; the host's own loads pass.
+gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
+                        WebKitPolicyDecisionType type, gpointer) {
+  if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+      type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+    return FALSE;
+  }
+  WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+      WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  WebKitURIRequest* request =
+      action != nullptr ? webkit_navigation_action_get_request(action) : nullptr;
+  const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
+  std::string target = uri != nullptr ? uri : "";
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+      !webkit_navigation_action_is_redirect(action) && TakeHostLoad(view, target)) {
+    return FALSE;
+  }
+  if (Installed().pages.PageMayLoad(TrustOf(view).committed_uri, target)) return FALSE;
+  WriteLogLine("Refused a page's navigation to " + ToGbk(target.c_str()));
+  webkit_policy_decision_ignore(decision);
+  return TRUE;
+}
+
+}  // namespace

@@ -82,7 +82,7 @@ class ClientBooks : public GuiFixture {
  protected:
   void SetUp() override {
     GuiFixture::SetUp();
-    WriteFile("t/session.js", kSessionScript);
+    WriteFile("DTM/t/session.js", kSessionScript);
     WriteFile("service/.keep", "");
     WriteFile("run/.keep", "");
     chmod(Path("run").c_str(), 0700);
@@ -133,7 +133,7 @@ class ClientBooks : public GuiFixture {
 TEST_F(ClientBooks, APupilDownloadsOpensUpgradesAndRemovesABook) {
   DemoServiceProcess service;
   Serve(service);
-  WritePage("t/first.html", Page(u8R"JS(
+  WritePage("DTM/t/first.html", Page(u8R"JS(
 var seen = {};
 run([
   ['login', function () { return signIn('u1'); }, function () { return catalogueRows() > 0; }],
@@ -155,7 +155,7 @@ run([
    (function () { var t = 0; return function () { t = t || Date.now(); return Date.now() - t > 1500; }; })()],
 ]);
 )JS"));
-  auto first = RunClient("t/first.html");
+  auto first = RunClient("DTM/t/first.html");
   ASSERT_EQ(first.exit_code, 0) << first.err;
   auto reports = Reports();
   ASSERT_EQ(reports.count("timeout"), 0u) << reports["timeout"];
@@ -190,7 +190,7 @@ run([
   httplib::Client control("127.0.0.1", std::stoi(service.Url("").substr(17)));
   auto published = control.Post("/demo/publish/g1001");
   ASSERT_TRUE(published && published->status == 200);
-  WritePage("t/second.html", Page(u8R"JS(
+  WritePage("DTM/t/second.html", Page(u8R"JS(
 run([
   ['login', function () { return signIn('u1'); }, function () { return catalogueRows() > 0; }],
   ['refresh', function () {
@@ -204,7 +204,7 @@ run([
 ]);
 )JS"));
   std::string edition_before = ReadBytes(book + "/edition.txt");
-  auto second = RunClient("t/second.html");
+  auto second = RunClient("DTM/t/second.html");
   ASSERT_EQ(second.exit_code, 0) << second.err;
   reports = Reports();
   ASSERT_EQ(reports.count("timeout"), 0u) << reports["timeout"];
@@ -219,7 +219,7 @@ run([
 TEST_F(ClientBooks, AClientKilledDuringADownloadFinishesTheBookWhenStartedAgain) {
   DemoServiceProcess service;
   Serve(service, {"--slow-ms", "150"});
-  WritePage("t/start.html", Page(u8R"JS(
+  WritePage("DTM/t/start.html", Page(u8R"JS(
 run([
   ['login', function () { return signIn('u1'); }, function () { return catalogueRows() > 0; }],
   // Until the pass has made the book's record, the download is refused
@@ -231,7 +231,7 @@ run([
    function () { return false; }],
 ]);
 )JS"));
-  WriteFile("system/tomerack.ini", "[system]\nstartpage=t/start.html\n");
+  WriteFile("system/tomerack.ini", "[system]\nstartpage=DTM/t/start.html\n");
   // The client inherits the test's environment.
   auto environment = Environment();
   for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
@@ -248,13 +248,13 @@ run([
   ASSERT_EQ(InstallDirOf("g1002"), "");
 
   // Started again, signed in as before but without a sign-in on the page.
-  WritePage("t/again.html", Page(u8R"JS(
+  WritePage("DTM/t/again.html", Page(u8R"JS(
 run([
   ['installed', null, function () { var r = row('b1002'); return r && r.status === '已安装'; }],
   ['after', function () { return row('b1002').percent; }, null],
 ]);
 )JS"));
-  auto again = RunClient("t/again.html");
+  auto again = RunClient("DTM/t/again.html");
   ASSERT_EQ(again.exit_code, 0) << again.err;
   auto reports = Reports();
   ASSERT_EQ(reports.count("timeout"), 0u) << reports["timeout"];

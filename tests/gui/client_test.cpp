@@ -53,7 +53,7 @@ class Client : public GuiFixture {
 };
 
 TEST_F(Client, PageMethodsCommandsAndAlertsWorkThroughWindowExternal) {
-  WritePage("t/methods.html",
+  WritePage("DTM/t/methods.html",
             reinterpret_cast<const char*>(
                 u8R"HTML(<!DOCTYPE html><html><head><meta charset="utf-8"><title>methods</title>
 <script src="report.js"></script></head><body><script>
@@ -76,7 +76,7 @@ report('bounce-return', reply.Return);
 report('unknown', JSON.parse(window.external.AppInterface(
   '{"Function":"Nope","Callback":"","SessionID":"","ID":"","Para":{}}')).Return);
 </script></body></html>)HTML"));
-  WritePage("t/second.html",
+  WritePage("DTM/t/second.html",
             R"HTML(<!DOCTYPE html><html><head><meta charset="utf-8"><title>second</title>
 <script src="report.js"></script></head><body><script>
 report('second', 'loaded');
@@ -90,7 +90,7 @@ finish();
   // Config.EF and the instance INI file both reach the parameters; the INI wins.
   WriteFile("system/Config.EF",
             R"(  [{"Type":"SystemPara","Key":"uid","Value":"u42"},{"Type":"SystemPara","Key":"wwwhome","Value":"a"}])");
-  auto result = RunClient("t/methods.html", "[DTM]\nwwwhome=b\n");
+  auto result = RunClient("DTM/t/methods.html", "[DTM]\nwwwhome=b\n");
   EXPECT_EQ(result.exit_code, 0) << result.err;
   auto reports = Reports();
   EXPECT_EQ(reports["testit"], "para1:a,para2:5");
@@ -165,7 +165,7 @@ window.external.QuitApp();
   ASSERT_GT(port, 0);
   std::thread serving([&] { server.listen_after_bind(); });
 
-  WritePage("t/trust.html",
+  WritePage("DTM/t/trust.html",
             "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><script src=\"report.js\"></script>"
             "</head><body><script>"
             "window.addEventListener('message', function (e) {"
@@ -178,7 +178,8 @@ window.external.QuitApp();
                 std::to_string(port) +
                 "/frame.html\"></iframe>"
                 "</body></html>");
-  auto result = RunClient("t/trust.html", "trusted_hosts=localhost\n");
+  auto result =
+      RunClient("DTM/t/trust.html", "trusted_hosts=localhost:" + std::to_string(port) + "\n");
   server.stop();
   serving.join();
 
@@ -192,10 +193,10 @@ window.external.QuitApp();
 }
 
 TEST_F(Client, ASecondInstanceIsRefused) {
-  WritePage("t/wait.html",
+  WritePage("DTM/t/wait.html",
             "<html><head><script src=\"report.js\"></script></head><body><script>"
             "report('started', '1');</script></body></html>");
-  WriteFile("system/tomerack.ini", "[system]\nstartpage=t/wait.html\n");
+  WriteFile("system/tomerack.ini", "[system]\nstartpage=DTM/t/wait.html\n");
   std::map<std::string, std::string> env = {{"TOMERACK_PROGRAM_DIR", dir()},
                                             {"TOMERACK_REGISTRY_DIR", Path("registry")},
                                             {"TOMERACK_MESSAGE_LOG", Path("messages.txt")},
@@ -217,19 +218,19 @@ TEST_F(Client, ASecondInstanceIsRefused) {
 }
 
 TEST_F(Client, RefusesToStartWhileTheAdminToolWorksOnItsBooks) {
-  WritePage("t/never.html",
+  WritePage("DTM/t/never.html",
             "<html><head><script src=\"report.js\"></script></head><body><script>"
             "report('started', '1'); finish();</script></body></html>");
   // The lock as `tomerack-tool books` holds it while it works.
   BookDataLock tool(dir());
   ASSERT_EQ(tool.Acquire(), BookDataLock::Result::kAcquired);
-  auto refused = RunClient("t/never.html");
+  auto refused = RunClient("DTM/t/never.html");
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_NE(refused.err.find(reinterpret_cast<const char*>(u8"管理工具正在处理")), std::string::npos)
       << refused.err;
   EXPECT_EQ(Reports().count("started"), 0u);
   tool.Release();
-  auto started = RunClient("t/never.html");
+  auto started = RunClient("DTM/t/never.html");
   EXPECT_EQ(started.exit_code, 0) << started.err;
   EXPECT_EQ(Reports()["started"], "1");
 }

@@ -19,7 +19,7 @@ function finish() { report('done', '1'); window.external.QuitApp(); }
 
 void GuiFixture::SetUp() {
   ProgramDirSandbox::SetUp();
-  WriteFile("t/report.js", kReportScript);
+  WriteFile("DTM/t/report.js", kReportScript);
 }
 
 namespace {

@@ -2,16 +2,17 @@
 // queued from other threads, call texts, and script insertion.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <httplib.h>
 
 #include <thread>
 
 #include "browser/dialog_ie.h"
 #include "browser/gtk_frame.h"
 #include "browser/trusted_pages.h"
+#include "config/parameter_store.h"
 #include "tests/gui/gui_fixture.h"
 
 namespace {
-
 
 class WebKitWindow : public testing_support::GuiFixture {
  protected:
@@ -55,8 +56,8 @@ report('loaded', '1');
 </script></BODY></HTML>)HTML";
 
 TEST_F(WebKitWindow, QueuedCallsFromAnotherThreadReachThePageWithTheirTexts) {
-  WritePage("t/calls.html", kPage);
-  Load("t/calls.html");
+  WritePage("DTM/t/calls.html", kPage);
+  Load("DTM/t/calls.html");
   std::thread worker([this] {
     window_->command_queue().PostScriptCallArgs("update", {"0", "ok", ""});
     window_->command_queue().PostScriptCall("say('one\\ntwo')");
@@ -77,8 +78,8 @@ TEST_F(WebKitWindow, QueuedCallsFromAnotherThreadReachThePageWithTheirTexts) {
 }
 
 TEST_F(WebKitWindow, InjectedScriptLandsInAnUpperCaseHead) {
-  WritePage("t/calls.html", kPage);
-  Load("t/calls.html");
+  WritePage("DTM/t/calls.html", kPage);
+  Load("DTM/t/calls.html");
   int code = -1;
   window_->frame()->browser().InjectScript(
       "tag", "head",
@@ -104,17 +105,33 @@ TEST_F(WebKitWindow, InjectedScriptLandsInAnUpperCaseHead) {
 }
 
 TEST_F(WebKitWindow, ScriptGoesIntoAFrameWhenTheTopHasNoMatch) {
-  WritePage("t/inner.html",
-            "<html><body><script src=\"report.js\"></script><script>report('loaded','1')</script>"
-            "<section></section></body></html>");
-  WritePage("t/outer.html", "<html><body><iframe src=\"inner.html\"></iframe></body></html>");
-  Load("t/outer.html");
+  // Local files are each an origin of their own, which the host's script
+  // cannot enter; the frames of one web origin it can.
+  httplib::Server server;
+  server.Get("/inner.html", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("<html><body><script>" + std::string(kReportScript) +
+                             "report('loaded','1')</script><section></section></body></html>",
+                         "text/html");
+  });
+  server.Get("/outer.html", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("<html><body><iframe src=\"inner.html\"></iframe></body></html>",
+                         "text/html");
+  });
+  int port = server.bind_to_any_port("127.0.0.1");
+  ASSERT_GT(port, 0);
+  std::thread serving([&] { server.listen_after_bind(); });
+  const std::string outer = "http://127.0.0.1:" + std::to_string(port) + "/outer.html";
+  SetParameter("startpage", outer);
+  window_->NavigateTo(outer);
+  ASSERT_TRUE(WaitForReport("loaded"));
   int code = -1;
   window_->frame()->browser().InjectScript(
       "tag", "section", "report('in-frame', location.pathname.split('/').pop());",
       [&](int result) { code = result; });
-  ASSERT_TRUE(WaitForReport("in-frame"));
+  EXPECT_TRUE(WaitForReport("in-frame"));
   EXPECT_EQ(Reports()["in-frame"], "inner.html");
+  server.stop();
+  serving.join();
 }
 
 }  // namespace
@@ -123,14 +140,14 @@ namespace {
 
 TEST_F(WebKitWindow, NavigatesANamedFrame) {
   WritePage(
-      "t/frames.html",
+      "DTM/t/frames.html",
       "<html><body><iframe name=\"side\" src=\"about:blank\"></iframe>"
       "<script src=\"report.js\"></script><script>report('loaded','1')</script></body></html>");
-  WritePage("t/side.html",
+  WritePage("DTM/t/side.html",
             "<html><body><script src=\"report.js\"></script><script>"
             "report('side', window.name + '/' + (window.top !== window))</script></body></html>");
-  Load("t/frames.html");
-  window_->frame()->browser().Navigate(Path("t/side.html"), "side");
+  Load("DTM/t/frames.html");
+  window_->frame()->browser().Navigate(Path("DTM/t/side.html"), "side");
   ASSERT_TRUE(WaitForReport("side"));
   EXPECT_EQ(Reports()["side"], "side/true");
 }
