@@ -151,6 +151,14 @@ TEST_F(Trust, LocalPagesOutsideTheShippedPagesGetNoHostObject) {
     EXPECT_EQ(heard.substr(0, heard.rfind('/')), "undefined/refused");
     EXPECT_NE(heard.substr(heard.rfind('/') + 1), "200");
   }
+  // Spelled so that it still looks like a shipped page, it may get the
+  // script, but no answer.
+  WriteFile("download/z.html", "<html><body><script>" + std::string(kProbe) +
+                                   Tell("encoded", "call + '/' + forged") +
+                                   "</script></body></html>");
+  window_->NavigateTo(FileUrlFromPath(Path("DTM")) + "/..%2Fdownload%2Fz.html");
+  ASSERT_TRUE(WaitToHear("encoded"));
+  EXPECT_EQ(Heard("encoded").substr(0, 8), "refused/");
   // The shipped pages do get it.
   WriteFile("DTM/t/probe.html", "<html><body><script>" + std::string(kProbe) +
                                     Tell("shipped", "kind + '/' + call") +
