@@ -31,6 +31,8 @@ constexpr const char kBooksBusyMessage[] =
 // SIGTERM and SIGINT close the window as the user would, so that the web
 // processes end with the program.
 gboolean OnTerminate(gpointer window) {
+  // An open message box would hold the close request in its own loop.
+  EndMessageBoxes();
   static_cast<CDialogIE*>(window)->frame()->PostCloseRequest();
   return G_SOURCE_CONTINUE;
 }

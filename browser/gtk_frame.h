@@ -69,3 +69,7 @@ class GtkWindowFrameFactory : public WindowFrameFactory {
 
 // Installs the GTK message box as the application's message box.
 void InstallGtkMessageBox();
+// The program is ending: every message box running now returns with the
+// answer that changes nothing (Cancel, No, or OK), and later ones return so
+// at once without showing.
+void EndMessageBoxes();

@@ -88,9 +88,30 @@ const char* ButtonLabel(int answer) {
 // The buttons answer with their Windows ID as the response. Closing the box
 // (the window's close button, Escape) answers Cancel, or OK where that is the
 // only button; a Yes/No box cannot be closed without an answer.
+// Message boxes running now, with the answer each gives when the program
+// ends them; and whether it does (then no new box runs at all).
+struct RunningBox {
+  GtkDialog* dialog;
+  int dismiss_answer;
+};
+std::vector<RunningBox>& RunningBoxes() {
+  static std::vector<RunningBox> boxes;
+  return boxes;
+}
+bool g_boxes_ended = false;
+
+// The answer that changes nothing: Cancel or No where the box has it.
+int DismissAnswer(const std::vector<int>& buttons) {
+  for (int answer : {kMessageBoxAnswerCancel, kMessageBoxAnswerNo}) {
+    if (std::find(buttons.begin(), buttons.end(), answer) != buttons.end()) return answer;
+  }
+  return buttons.front();
+}
+
 int RunGtkMessageBox(GtkWindow* parent, const std::string& text, const std::string& caption,
                      int type) {
   std::vector<int> buttons = platform::MessageBoxButtons(type);
+  if (g_boxes_ended) return DismissAnswer(buttons);
   GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, MessageTypeOf(type),
                                              GTK_BUTTONS_NONE, "%s", Utf8(text).c_str());
   g_object_ref_sink(dialog);  // it may be destroyed from elsewhere while it runs
@@ -109,9 +130,14 @@ int RunGtkMessageBox(GtkWindow* parent, const std::string& text, const std::stri
     on_close = buttons.back();  // the dialog went away by other means
   }
   int response = GTK_RESPONSE_NONE;
+  RunningBoxes().push_back({GTK_DIALOG(dialog), DismissAnswer(buttons)});
   do {
     response = gtk_dialog_run(GTK_DIALOG(dialog));
-  } while (!closable && response == GTK_RESPONSE_DELETE_EVENT);
+  } while (!closable && response == GTK_RESPONSE_DELETE_EVENT && !g_boxes_ended);
+  auto& running = RunningBoxes();
+  running.erase(std::remove_if(running.begin(), running.end(),
+                               [&](const RunningBox& box) { return box.dialog == GTK_DIALOG(dialog); }),
+                running.end());
   gtk_widget_destroy(dialog);
   g_object_unref(dialog);
   bool is_button = std::find(buttons.begin(), buttons.end(), response) != buttons.end();
@@ -315,6 +341,12 @@ int GtkWindowFrame::MessageBox(const std::string& text, const std::string& capti
 std::unique_ptr<WindowFrame> GtkWindowFrameFactory::CreateFrame(WindowFrameEvents& events,
                                                                 WebBrowserEvents& browser_events) {
   return std::make_unique<GtkWindowFrame>(events, browser_events);
+}
+
+void EndMessageBoxes() {
+  g_boxes_ended = true;
+  // Each box's loop returns with its dismiss answer once the main loop turns.
+  for (const RunningBox& box : RunningBoxes()) gtk_dialog_response(box.dialog, box.dismiss_answer);
 }
 
 void InstallGtkMessageBox() {

@@ -217,6 +217,29 @@ TEST_F(Client, ASecondInstanceIsRefused) {
   first.join();
 }
 
+TEST_F(Client, EndsOnSigtermWhileAnAlertIsOpen) {
+  WritePage("DTM/t/alert.html",
+            "<html><head><title>a</title><script src=\"report.js\"></script></head><body><script>"
+            "report('before', '1'); alert('waiting for you'); report('after', '1');"
+            "</script></body></html>");
+  WriteFile("system/tomerack.ini", "[system]\nstartpage=DTM/t/alert.html\n");
+  // No message log: the real dialog runs its own loop.
+  std::map<std::string, std::string> env = {{"TOMERACK_PROGRAM_DIR", dir()},
+                                            {"TOMERACK_REGISTRY_DIR", Path("registry")},
+                                            {"XDG_RUNTIME_DIR", Path("run")}};
+  testing_support::CommandResult result;
+  std::thread client([&] {
+    result = testing_support::RunCommand("/usr/bin/timeout", {"60", TOMERACK_CLIENT_PATH}, "", env);
+  });
+  ASSERT_TRUE(testing_support::WaitFor([&] { return Reports().count("before") != 0; },
+                                       std::chrono::seconds(30)));
+  // The alert is up (the page waits in it) when the session ends.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  TerminateClientOf(dir());
+  client.join();
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+}
+
 TEST_F(Client, RefusesToStartWhileTheAdminToolWorksOnItsBooks) {
   WritePage("DTM/t/never.html",
             "<html><head><script src=\"report.js\"></script></head><body><script>"
