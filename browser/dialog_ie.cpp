@@ -12,6 +12,7 @@
 #include "platform/ini_file.h"
 #include "util/file_io.h"
 #include "util/gbk_json.h"
+#include "util/number_text.h"
 #include "util/path_names.h"
 #include "util/registry_helpers.h"
 
@@ -239,10 +240,63 @@ int CDialogIE::OnHomeButton() {
   return 0;
 }
 
+namespace {
+
+// An empty window ID, or one beginning with 0, closes no other window.
+bool ClosesOtherWindows(const std::string& id) {
+  return !id.empty() && id[0] != '0';
+}
+
+}  // namespace
+
+void CDialogIE::CloseWindowsWithId(const std::string& id) {
+  if (id.empty()) return;
+  std::lock_guard<std::mutex> hold(RegistryLock());
+  // Each window closes itself later, when its request comes round.
+  for (CDialogIE* window : Registry()) {
+    if (window->window_id_ == id && window->frame_) window->frame_->PostCloseRequest();
+  }
+}
+
+// The open-window command: texts URL, ID, Session, Show, JS_Start,
+// JS_Inject. "Session" opens the page through this window's control, so that
+// the new window is this window's pop-up; otherwise a plain window opens.
+// The new window runs JS_Inject and JS_Start after its first page.
 void CDialogIE::OpenWindowFromCommand(const PageCommand& command) {
-  // Opening further windows comes with the pop-up windows; until then the
-  // request is only logged.
-  WriteLogLine("NewWindow not available: " + (command.texts.empty() ? "" : command.texts[0]));
+  const std::vector<std::string>& t = command.texts;
+  if (t.size() < 6) return;
+  const std::string& id = t[1];
+  bool shared = ParseLeadingInt(t[2]) != 0;
+  bool show = ParseLeadingInt(t[3]) != 0;
+  if (shared) {
+    url_ = t[0];
+    pending_window_id_ = id;
+    show_ = show;
+    pending_js_start_ = t[4];
+    pending_js_inject_ = t[5];
+    if (ClosesOtherWindows(id)) CloseWindowsWithId(id);
+    if (WebBrowserControl* control = browser()) control->Navigate(t[0], "_blank");
+    return;
+  }
+  if (ClosesOtherWindows(id)) CloseWindowsWithId(id);
+  auto* window = new CDialogIE();
+  window->url_ = t[0];
+  window->pending_window_id_ = id;
+  window->window_id_ = id;
+  window->show_ = show;
+  window->js_start_ = t[4];
+  window->js_inject_ = t[5];
+  if (!window->Create()) {
+    delete window;
+    return;
+  }
+  // A window without an ID is not navigated by its initialisation.
+  if (id.empty()) window->NavigateTo(t[0]);
+  if (show) {
+    window->frame()->Show();
+  } else {
+    window->frame()->Hide();
+  }
 }
 
 std::string CDialogIE::GetVariable(const std::string& name) {
@@ -497,9 +551,38 @@ void CDialogIE::OnDownloadComplete() {
 
 bool CDialogIE::OnNewWindow(const std::string& url) {
   if (OnNewWindowRequest(url) != 0) return true;
-  // Pop-up windows of their own come later; until then, and whenever
-  // pop-ups are not allowed, the page opens in this window.
-  if (WebBrowserControl* control = browser()) control->Navigate(url);
+  if (!allow_popups_) {
+    if (WebBrowserControl* control = browser()) control->Navigate(url);
+    return true;
+  }
+  // The views share one web context, so the pop-up shares this window's
+  // cookies and login.
+  auto* popup = new CDialogIE_NewWnd();
+  bool configured = !pending_window_id_.empty() && pending_window_id_ != window_id_;
+  if (configured) {
+    popup->pending_window_id_ = pending_window_id_;
+    popup->show_ = show_;
+    popup->js_start_ = pending_js_start_;
+    popup->js_inject_ = pending_js_inject_;
+    popup->window_id_ = pending_window_id_;
+  }
+  if (!popup->Create()) {
+    delete popup;
+    return true;
+  }
+  popup->NavigateTo(configured && !url_.empty() ? url_ : url);
+  if (configured) {
+    pending_window_id_.clear();
+    pending_js_start_.clear();
+    pending_js_inject_.clear();
+    if (show_) {
+      popup->frame()->Show();
+    } else {
+      popup->frame()->Hide();
+    }
+  } else {
+    popup->frame()->Show();
+  }
   return true;
 }
 
@@ -513,4 +596,19 @@ void CDialogIE::OnScriptAlert(const std::string& text, const std::string& captio
 
 CImpIDispatch* CDialogIE::GetExternal() {
   return this;
+}
+
+// ---------------------------------------------------------------------------
+// Pop-up windows
+
+bool CDialogIE_NewWnd::OnInitDialog() {
+  CDialogIE::OnInitDialog();
+  // Only the page: the view fills the window and keeps its edges when the
+  // user resizes it.
+  frame()->SetControlsVisible(false);
+  return true;
+}
+
+bool CDialogIE_NewWnd::UseOwnDownloadManager() {
+  return false;
 }

@@ -91,6 +91,9 @@ class CDialogIE : public CDialogIE_Interface,
   // Every registered window that is not modal is deleted; the registry is
   // emptied. At exit.
   static void CloseAllWindows();
+  // Asks every window whose window ID is id to close (later, each on its
+  // own); nothing for an empty id.
+  static void CloseWindowsWithId(const std::string& id);
 
   // Virtual operations a subclass may change.
   virtual int OnNewWindowRequest(const std::string& url);
@@ -125,6 +128,10 @@ class CDialogIE : public CDialogIE_Interface,
   std::string window_id_;
   bool allow_popups_ = true;
   int timer_id_ = 0;
+  // JS_Start and JS_Inject of the open-window command, for the next pop-up
+  // this window opens through its control.
+  std::string pending_js_start_;
+  std::string pending_js_inject_;
   std::string icon_path_;  // the icon file in use, empty for the program's own
 
  protected:
@@ -157,6 +164,17 @@ class CDialogIE : public CDialogIE_Interface,
   std::string EnvironmentJson();
 
   std::unique_ptr<WindowFrame> frame_;
+};
+
+// A window a page opened (window.open, a link with a new target, or the
+// open-window command's shared form): only the page, and downloads go
+// through the user's choice of file, not the window's own manager.
+class CDialogIE_NewWnd : public CDialogIE {
+ public:
+  bool UseOwnDownloadManager() override;
+
+ protected:
+  bool OnInitDialog() override;
 };
 
 // The registry of live browser windows.
