@@ -125,9 +125,8 @@ void ForEachParameter(std::string_view header, Visit visit) {
       at = header.find(';', i);
     } else if (value_at != std::string_view::npos) {
       size_t end = header.find(';', value_at);
-      value = std::string(Trim(header.substr(value_at, end == std::string_view::npos
-                                                           ? std::string_view::npos
-                                                           : end - value_at)));
+      value = std::string(Trim(header.substr(
+          value_at, end == std::string_view::npos ? std::string_view::npos : end - value_at)));
       at = end;
     } else {
       at = std::string_view::npos;

@@ -84,7 +84,9 @@ TEST(DownloadFileName, NeverLeavesTheDirectory) {
 
 TEST(DownloadFileName, TrailBytesOfDoubleByteCharactersAreNoSeparators) {
   // "\x95\x5C" is one GBK character whose second byte is a backslash.
-  const std::string name = "a\x95\x5C" "b.zip";
+  const std::string name =
+      "a\x95\x5C"
+      "b.zip";
   EXPECT_EQ(PlainFileName(name), name);
   EXPECT_EQ(PlainFileName("dir\\" + name), name);
 }
