@@ -5,6 +5,7 @@
 
 #include "app/config_file.h"
 #include "browser/call_text.h"
+#include "browser/trusted_pages.h"
 #include "config/daily_log.h"
 #include "config/parameter_store.h"
 #include "config/program_paths.h"
@@ -249,6 +250,22 @@ bool ClosesOtherWindows(const std::string& id) {
 
 }  // namespace
 
+bool CDialogIE::PageMayOpen(const std::string& address) {
+  std::string current = browser() ? platform::GbkToUtf8(browser()->LocationURL()) : std::string();
+  std::string utf8 = platform::GbkToUtf8(address);
+  size_t colon = utf8.find(':');
+  size_t end_of_path = utf8.find_first_of("/?#\\");
+  bool relative = !utf8.empty() && utf8[0] != '/' && utf8[0] != '\\' &&
+                  (colon == std::string::npos || (end_of_path != std::string::npos && end_of_path < colon));
+  // A relative address stays on the page's own scheme; anything else is
+  // what it names, a local path a file.
+  std::string target = relative ? current : AddressToUrl(utf8);
+  if (CurrentTrustedPages().PageMayLoad(current, target)) return true;
+  WriteLogLine("Refused for " + (current.empty() ? std::string("(no page)") : platform::Utf8ToGbk(current)) +
+               ": " + address);
+  return false;
+}
+
 void CDialogIE::CloseWindowsWithId(const std::string& id) {
   if (id.empty()) return;
   std::lock_guard<std::mutex> hold(RegistryLock());
@@ -265,6 +282,9 @@ void CDialogIE::CloseWindowsWithId(const std::string& id) {
 void CDialogIE::OpenWindowFromCommand(const PageCommand& command) {
   const std::vector<std::string>& t = command.texts;
   if (t.size() < 6) return;
+  // The command comes from page content: no local file unless the page is
+  // one of ours.
+  if (!PageMayOpen(t[0])) return;
   const std::string& id = t[1];
   bool shared = ParseLeadingInt(t[2]) != 0;
   bool show = ParseLeadingInt(t[3]) != 0;
@@ -358,7 +378,9 @@ void CDialogIE::InvokeMethod(int id, int flags, const std::vector<ScriptValue>& 
       result = TextResult(ExecuteCommand(TextArgument(arguments, 0)));
       return;
     case kMethodAppInterfaceHref:
-      command_queue().PostNavigate(TextArgument(arguments, 0));
+      if (PageMayOpen(TextArgument(arguments, 0))) {
+        command_queue().PostNavigate(TextArgument(arguments, 0));
+      }
       result = ScriptValue::Null();
       return;
     case kMethodAppInterfaceLog:
@@ -566,11 +588,17 @@ bool CDialogIE::OnNewWindow(const std::string& url) {
     popup->js_inject_ = pending_js_inject_;
     popup->window_id_ = pending_window_id_;
   }
+  // The control gives the address resolved against this window's page; the
+  // command's own URL may be relative, and the pop-up has no page yet.
+  std::string address = url;
+  if (configured && url_.find("://") != std::string::npos) address = url_;
+  popup->url_ = address;
   if (!popup->Create()) {
     delete popup;
     return true;
   }
-  popup->NavigateTo(configured && !url_.empty() ? url_ : url);
+  // Initialisation opened the page of a window with an ID.
+  if (popup->window_id_.empty()) popup->NavigateTo(address);
   if (configured) {
     pending_window_id_.clear();
     pending_js_start_.clear();

@@ -109,6 +109,11 @@ class CDialogIE : public CDialogIE_Interface,
   void InvokeMethod(int id, int flags, const std::vector<ScriptValue>& arguments,
                     ScriptValue& result) override;
 
+  // Whether the page now shown may have this window open address (a URL or
+  // a path): web addresses and relative ones always, local files only from
+  // a trusted local page. Refusals are logged.
+  bool PageMayOpen(const std::string& address);
+
   // Runs the next queued page command, if any (the command timer's work).
   void RunNextPageCommand();
 
