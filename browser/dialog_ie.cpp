@@ -622,6 +622,15 @@ void CDialogIE::OnScriptAlert(const std::string& text, const std::string& captio
   }
 }
 
+bool CDialogIE::OnScriptConfirm(const std::string& text, const std::string& caption) {
+  // A window that takes the message over, or filters it, answers Cancel: the
+  // answer that lets the page do nothing it was not told to.
+  if (OnShowMessage(text, caption) != 0) return false;
+  std::string full_caption = "::" + caption;
+  if (!FilterMessage(full_caption, text) || !frame_) return false;
+  return frame_->MessageBox(text, full_caption, kMessageBoxOkCancel) == kMessageBoxAnswerOk;
+}
+
 CImpIDispatch* CDialogIE::GetExternal() {
   return this;
 }

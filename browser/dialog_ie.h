@@ -159,6 +159,7 @@ class CDialogIE : public CDialogIE_Interface,
   void OnDownloadComplete() override;
   bool OnNewWindow(const std::string& url) override;
   void OnScriptAlert(const std::string& text, const std::string& caption) override;
+  bool OnScriptConfirm(const std::string& text, const std::string& caption) override;
   bool OnKeyDown(unsigned key, bool control_down) override;
   CImpIDispatch* GetExternal() override;
 

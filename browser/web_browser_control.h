@@ -24,6 +24,9 @@ class WebBrowserEvents {
   virtual bool OnNewWindow(const std::string& url) = 0;
   // A page's alert(); caption is the page's caption.
   virtual void OnScriptAlert(const std::string& text, const std::string& caption) = 0;
+  // A page's confirm() (and prompt(), which has no text entry of ours);
+  // true is the page's OK. Raised for trusted pages only.
+  virtual bool OnScriptConfirm(const std::string& text, const std::string& caption) = 0;
   // A key went down in the page (Windows virtual-key code: letters as upper
   // case ASCII, F5 as 0x74); true swallows it.
   virtual bool OnKeyDown(unsigned key, bool control_down) = 0;

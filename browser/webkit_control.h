@@ -55,6 +55,7 @@ class WebKitBrowserControl : public WebBrowserControl {
   static void OnTitleChanged(GObject* view, GParamSpec*, gpointer self);
   static void OnMouseTarget(WebKitWebView*, WebKitHitTestResult* hit, guint, gpointer self);
   static gboolean OnScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer self);
+  static gboolean OnPrint(WebKitWebView*, WebKitPrintOperation*, gpointer);
   static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
                                 gpointer);
   static GtkWidget* OnCreate(WebKitWebView* view, WebKitNavigationAction* action, gpointer self);

@@ -245,6 +245,7 @@ WebKitBrowserControl::WebKitBrowserControl() {
   g_signal_connect(view_, "notify::title", G_CALLBACK(OnTitleChanged), this);
   g_signal_connect(view_, "mouse-target-changed", G_CALLBACK(OnMouseTarget), this);
   g_signal_connect(view_, "script-dialog", G_CALLBACK(OnScriptDialog), this);
+  g_signal_connect(view_, "print", G_CALLBACK(OnPrint), this);
   g_signal_connect(view_, "context-menu", G_CALLBACK(OnContextMenu), this);
   g_signal_connect(view_, "create", G_CALLBACK(OnCreate), this);
   g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
@@ -528,17 +529,60 @@ void WebKitBrowserControl::OnMouseTarget(WebKitWebView*, WebKitHitTestResult* hi
   control->events_->OnStatusTextChange(ToGbk(link));
 }
 
+namespace {
+
+// Whether the document the view shows now is one of the trusted pages.
+bool ShowsTrustedPage(WebKitWebView* view) {
+  const std::string& committed = TrustOf(view).committed_uri;
+  return !committed.empty() && Installed().pages.IsTrusted(committed);
+}
+
+}  // namespace
+
 gboolean WebKitBrowserControl::OnScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog,
                                               gpointer self) {
   auto* control = static_cast<WebKitBrowserControl*>(self);
-  if (webkit_script_dialog_get_dialog_type(dialog) != WEBKIT_SCRIPT_DIALOG_ALERT) return FALSE;
-  if (control->events_ != nullptr) {
-    const char* title = webkit_web_view_get_title(view);
-    std::string caption =
-        title != nullptr && *title != '\0' ? ToGbk(title) : control->LocationURL();
-    control->events_->OnScriptAlert(ToGbk(webkit_script_dialog_get_message(dialog)), caption);
+  WebKitScriptDialogType type = webkit_script_dialog_get_dialog_type(dialog);
+  // Leaving a page is never held, whoever asks.
+  if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) {
+    webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
+    return TRUE;
+  }
+  // Strangers get no box of ours and never block the window: alert shows
+  // nothing, confirm answers Cancel, prompt null (no text set).
+  WebBrowserEvents* events = control->events_;
+  if (events == nullptr || !ShowsTrustedPage(view)) {
+    if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM)
+      webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
+    return TRUE;
+  }
+  const char* title = webkit_web_view_get_title(view);
+  std::string caption = title != nullptr && *title != '\0' ? ToGbk(title) : control->LocationURL();
+  std::string message = ToGbk(webkit_script_dialog_get_message(dialog));
+  switch (type) {
+    case WEBKIT_SCRIPT_DIALOG_ALERT:
+      events->OnScriptAlert(message, caption);
+      break;
+    case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+      webkit_script_dialog_confirm_set_confirmed(dialog, events->OnScriptConfirm(message, caption));
+      break;
+    case WEBKIT_SCRIPT_DIALOG_PROMPT:
+      // Our message box has no text entry: OK gives the page its own
+      // default text, Cancel null.
+      if (events->OnScriptConfirm(message, caption)) {
+        webkit_script_dialog_prompt_set_text(dialog,
+                                             webkit_script_dialog_prompt_get_default_text(dialog));
+      }
+      break;
+    default:
+      break;
   }
   return TRUE;  // the page never gets WebKit's own dialog
+}
+
+gboolean WebKitBrowserControl::OnPrint(WebKitWebView*, WebKitPrintOperation*, gpointer) {
+  // The client has no printing: a page's print() opens nothing.
+  return TRUE;
 }
 
 gboolean WebKitBrowserControl::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,

@@ -265,6 +265,31 @@ TEST_F(BrowserWindow, WindowsMayTakeOverOrFilterPageMessages) {
   EXPECT_TRUE(frame().messages.empty());
 }
 
+TEST_F(BrowserWindow, ConfirmsAreAskedInTheMessageBoxAndAnswerItsButton) {
+  struct ConfirmCase {
+    std::vector<int> answers;
+    bool confirmed;
+  };
+  const ConfirmCase cases[] = {{{kMessageBoxAnswerCancel}, false},
+                               {{kMessageBoxAnswerOk}, true},
+                               {{kMessageBoxAnswerNo}, false}};
+  Open();
+  for (const ConfirmCase& c : cases) {
+    frame().messages.clear();
+    frame().answers = c.answers;
+    EXPECT_EQ(control().events_->OnScriptConfirm("sure?", "页面"), c.confirmed);
+    EXPECT_EQ(frame().messages, std::vector<std::string>{"::页面|sure?"});
+  }
+}
+
+TEST_F(BrowserWindow, AConfirmTheWindowTakesOverOrFiltersIsCancelled) {
+  QuietWindow window;
+  ASSERT_TRUE(window.Create());
+  EXPECT_FALSE(control().events_->OnScriptConfirm("delete all?", "c"));
+  EXPECT_EQ(window.seen, std::vector<std::string>{"delete all?"});
+  EXPECT_TRUE(frame().messages.empty());
+}
+
 TEST_F(BrowserWindow, SwallowsRefreshAndOpenPrintNewKeys) {
   struct KeyCase {
     unsigned key;
