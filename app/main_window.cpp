@@ -22,11 +22,6 @@ constexpr const char* kDtmKeys[] = {"url_getServerlist", "wwwhome",     "wwwhome
 
 constexpr auto kStopPause = std::chrono::milliseconds(100);
 
-std::string WithoutTrailingSlashes(std::string text) {
-  while (!text.empty() && text.back() == '/') text.pop_back();
-  return text;
-}
-
 }  // namespace
 
 std::string ResolveStartPage() {
@@ -144,14 +139,10 @@ void CDialog_TomeRack::ApplyDtmKeys() {
     std::string value = platform::GetPrivateProfileString("DTM", key, "", instance_ini_path_);
     if (!value.empty()) SetParameter(key, value);
     std::string name = key;
+    // The service addresses reach the collection with it (StartForUser
+    // reads them completed with servers).
     if (name == "url_getServerlist") {
       RestartServerProbe();
-    } else if (name == "wwwhome_data") {
-      data_root_ = GetParameter("wwwhome_data");
-    } else if (name == "url_getTomeRack") {
-      catalogue_url_ = GetParameter("url_getTomeRack");
-    } else if (name == "wwwhome_app") {
-      app_root_ = GetParameter("wwwhome_app");
     } else if (name == "uid") {
       uid_ = GetParameter("uid");
       if (uid_.empty()) uid_ = "0";
@@ -160,8 +151,6 @@ void CDialog_TomeRack::ApplyDtmKeys() {
 }
 
 void CDialog_TomeRack::StartCollection() {
-  collection_.SetAddresses(catalogue_url_, WithoutTrailingSlashes(data_root_),
-                           WithoutTrailingSlashes(app_root_));
   collection_.SetUser(uid_, "", "", "");
   StartForUser(collection_, OwnerPosterForWindow(), uid_);
 }
@@ -192,24 +181,24 @@ OwnerPoster CDialog_TomeRack::OwnerPosterForWindow() {
 // Service addresses, user, probe, readers
 
 void CDialog_TomeRack::RefreshServiceAddresses() {
-  data_root_ = GetParameter("wwwhome_data");
-  catalogue_url_ = GetParameter("url_getTomeRack");
-  app_root_ = GetParameter("wwwhome_app");
-  collection_.SetAddresses(catalogue_url_, WithoutTrailingSlashes(data_root_),
-                           WithoutTrailingSlashes(app_root_));
+  RefreshCollectionAddresses(collection_);
 }
 
 void CDialog_TomeRack::RefreshLoginState() {
   std::string uid = GetVariable("uid");
   if (uid.size() > 1) {
     reader_user_ = uid;
-    uid_ = uid;
-    sessionid_ = GetVariable("sessionid");
-    username_ = GetVariable("username");
-    password_ = GetVariable("password");
+    TakeUserFromPage(uid);
   }
   collection_.SetUser(uid_, sessionid_, username_, password_);
   if (cdrom_mode_ == 0) collection_.RequestSync();
+}
+
+void CDialog_TomeRack::TakeUserFromPage(const std::string& uid) {
+  uid_ = uid;
+  sessionid_ = GetVariable("sessionid");
+  username_ = GetVariable("username");
+  password_ = GetVariable("password");
 }
 
 void CDialog_TomeRack::RestartServerProbe() {

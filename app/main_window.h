@@ -78,6 +78,8 @@ class CDialog_TomeRack : public CDialogIE {
   NotificationWindows* Notifications();
 
   void ApplyDtmKeys();
+  // uid and the page's sessionid, username and password become the user.
+  void TakeUserFromPage(const std::string& uid);
   void StartCollection();
   // What the collection's workers call to reach this window: a post.
   OwnerPoster OwnerPosterForWindow();
@@ -103,7 +105,6 @@ class CDialog_TomeRack : public CDialogIE {
   int logged_in_ = 0;
   int cdrom_mode_ = 0;
   bool exiting_ = false;
-  std::string app_root_, data_root_, catalogue_url_;
   BookCollection collection_;
   std::unique_ptr<NotificationWindows> notifications_;
   // Posted messages hold this; the destructor clears it.

@@ -220,12 +220,7 @@ std::string CDialog_TomeRack::CatalogueReply(const cJSON* para) {
   MemberText(para, "Data", data);
   std::string uid = GetVariable("uid");
   if (Is(data, "refresh")) {
-    if (uid.size() > 1) {
-      uid_ = uid;
-      sessionid_ = GetVariable("sessionid");
-      username_ = GetVariable("username");
-      password_ = GetVariable("password");
-    }
+    if (uid.size() > 1) TakeUserFromPage(uid);
     collection_.SetUser(uid_, sessionid_, username_, password_);
     if (!uid_.empty()) {
       platform::RunKeepingUiAlive([this] { SyncCatalogue(collection_); });
