@@ -14,10 +14,11 @@
 #include "config/parameter_store.h"
 #include "platform/message_box.h"
 #include "tests/gui/gui_fixture.h"
+#include "tests/gui/page_server.h"
 
 namespace {
 
-class ScriptDialogs : public testing_support::GuiFixture {
+class ScriptDialogs : public testing_support::GuiFixture, protected testing_support::PageServer {
  protected:
   void SetUp() override {
     GuiFixture::SetUp();
@@ -25,21 +26,7 @@ class ScriptDialogs : public testing_support::GuiFixture {
     ASSERT_TRUE(ready);
     setenv(platform::kMessageLogEnvironment, Path("messages.txt").c_str(), 1);
     unsetenv(platform::kMessageAnswerEnvironment);
-    // Strangers have no window.external: they tell what they got by asking
-    // this server for an image.
-    server_.Get("/r", [this](const httplib::Request& request, httplib::Response& response) {
-      std::lock_guard<std::mutex> guard(lock_);
-      for (const auto& [key, value] : request.params) heard_[key] = value;
-      response.set_content("", "image/gif");
-    });
-    server_.Get(R"(/page/(.+))",
-                [this](const httplib::Request& request, httplib::Response& response) {
-                  std::lock_guard<std::mutex> guard(lock_);
-                  response.set_content(pages_[request.matches[1]], "text/html");
-                });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port_, 0);
-    serving_ = std::thread([this] { server_.listen_after_bind(); });
+    StartPageServer();
     // Any dialog window that opens is none of ours (our boxes only log
     // here): it is noted and cancelled, so that a print dialog cannot hang
     // the test inside its own loop.
@@ -52,8 +39,7 @@ class ScriptDialogs : public testing_support::GuiFixture {
     CDialogIE::CloseAllWindows();
     SetWindowFrameFactory(nullptr);
     if (watch_ != 0) g_source_remove(watch_);
-    server_.stop();
-    if (serving_.joinable()) serving_.join();
+    StopPageServer();
     unsetenv(platform::kMessageLogEnvironment);
     unsetenv(platform::kMessageAnswerEnvironment);
     GuiFixture::TearDown();
@@ -73,30 +59,6 @@ class ScriptDialogs : public testing_support::GuiFixture {
     return G_SOURCE_CONTINUE;
   }
 
-  std::string Origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  void ServePage(const std::string& name, const std::string& html) {
-    std::lock_guard<std::mutex> guard(lock_);
-    pages_[name] = html;
-  }
-  // A script line that sends key=expression to the server.
-  std::string Tell(const std::string& key, const std::string& expression) const {
-    return "new Image().src = '" + Origin() + "/r?" + key + "=' + encodeURIComponent(" +
-           expression + ");";
-  }
-  std::string Heard(const std::string& key) {
-    std::lock_guard<std::mutex> guard(lock_);
-    auto it = heard_.find(key);
-    return it == heard_.end() ? std::string() : it->second;
-  }
-  bool Turn(const std::function<bool()>& done) {
-    return testing_support::WaitFor(
-        [&] {
-          while (g_main_context_iteration(nullptr, FALSE)) {
-          }
-          return done();
-        },
-        std::chrono::seconds(60));
-  }
   // The texts of the message boxes shown so far, "caption<TAB>text" each.
   std::vector<std::string> Messages() const {
     std::vector<std::string> lines;
@@ -122,12 +84,6 @@ class ScriptDialogs : public testing_support::GuiFixture {
     return texts;
   }
 
-  httplib::Server server_;
-  std::thread serving_;
-  int port_ = 0;
-  std::mutex lock_;
-  std::map<std::string, std::string> heard_;
-  std::map<std::string, std::string> pages_;
   guint watch_ = 0;
   std::vector<std::string> foreign_dialogs_;
   GtkWindowFrameFactory factory_;

@@ -13,30 +13,17 @@
 #include "browser/trusted_pages.h"
 #include "config/parameter_store.h"
 #include "tests/gui/gui_fixture.h"
+#include "tests/gui/page_server.h"
 
 namespace {
 
-class Trust : public testing_support::GuiFixture {
+class Trust : public testing_support::GuiFixture, protected testing_support::PageServer {
  protected:
   void SetUp() override {
     GuiFixture::SetUp();
     static bool ready = gtk_init_check(nullptr, nullptr);
     ASSERT_TRUE(ready);
-    // What the pages report by loading an image from here; pages without
-    // window.external have no other way out.
-    server_.Get("/r", [this](const httplib::Request& request, httplib::Response& response) {
-      std::lock_guard<std::mutex> guard(lock_);
-      for (const auto& [key, value] : request.params) heard_[key] = value;
-      response.set_content("", "image/gif");
-    });
-    server_.Get(R"(/page/(.+))",
-                [this](const httplib::Request& request, httplib::Response& response) {
-                  std::lock_guard<std::mutex> guard(lock_);
-                  response.set_content(pages_[request.matches[1]], "text/html");
-                });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port_, 0);
-    serving_ = std::thread([this] { server_.listen_after_bind(); });
+    StartPageServer();
     SetWindowFrameFactory(&factory_);
     window_ = new CDialogIE();
     ASSERT_TRUE(window_->Create());
@@ -44,42 +31,12 @@ class Trust : public testing_support::GuiFixture {
   void TearDown() override {
     CDialogIE::CloseAllWindows();
     SetWindowFrameFactory(nullptr);
-    server_.stop();
-    if (serving_.joinable()) serving_.join();
+    StopPageServer();
     GuiFixture::TearDown();
   }
 
-  std::string Origin(const char* host) const {
-    return std::string("http://") + host + ":" + std::to_string(port_);
-  }
-  void ServePage(const std::string& name, const std::string& html) {
-    std::lock_guard<std::mutex> guard(lock_);
-    pages_[name] = html;
-  }
-  // A script line that sends key=value expression to the server.
-  std::string Tell(const std::string& key, const std::string& expression) const {
-    return "new Image().src = '" + Origin("127.0.0.1") + "/r?" + key + "=' + encodeURIComponent(" +
-           expression + ");";
-  }
-  std::string Heard(const std::string& key) {
-    std::lock_guard<std::mutex> guard(lock_);
-    auto it = heard_.find(key);
-    return it == heard_.end() ? std::string() : it->second;
-  }
-  bool Turn(const std::function<bool()>& done) {
-    return testing_support::WaitFor(
-        [&] {
-          while (g_main_context_iteration(nullptr, FALSE)) {
-          }
-          return done();
-        },
-        std::chrono::seconds(60));
-  }
   bool WaitForReport(const std::string& key) {
     return Turn([&] { return Reports().count(key) != 0; });
-  }
-  bool WaitToHear(const std::string& key) {
-    return Turn([&] { return !Heard(key).empty(); });
   }
   WebBrowserControl& browser() { return window_->frame()->browser(); }
 
@@ -95,12 +52,6 @@ try {
 } catch (e) { forged = 'error'; }
 )JS";
 
-  httplib::Server server_;
-  std::thread serving_;
-  int port_ = 0;
-  std::mutex lock_;
-  std::map<std::string, std::string> heard_;
-  std::map<std::string, std::string> pages_;
   GtkWindowFrameFactory factory_;
   CDialogIE* window_ = nullptr;
 };
