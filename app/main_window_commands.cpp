@@ -180,7 +180,10 @@ void CDialog_TomeRack::Login() {
   collection_.RequestSync();
   if (uid_.size() > 1) SetConfigPara(GetConfigFilePath(), "uid", uid_);
   std::string upgrade_url = GetParameter("_CONFIG_EF_UpgradeURL");
-  if (!upgrade_url.empty()) upgrade_.Start(upgrade_url);
+  // Starting stops a check under way first, which may be in a request.
+  if (!upgrade_url.empty()) {
+    platform::RunKeepingUiAlive([this, &upgrade_url] { upgrade_.Start(upgrade_url); });
+  }
   HideTopTip();
 }
 
