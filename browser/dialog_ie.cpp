@@ -253,13 +253,9 @@ bool ClosesOtherWindows(const std::string& id) {
 bool CDialogIE::PageMayOpen(const std::string& address) {
   std::string current = browser() ? platform::GbkToUtf8(browser()->LocationURL()) : std::string();
   std::string utf8 = platform::GbkToUtf8(address);
-  size_t colon = utf8.find(':');
-  size_t end_of_path = utf8.find_first_of("/?#\\");
-  bool relative = !utf8.empty() && utf8[0] != '/' && utf8[0] != '\\' &&
-                  (colon == std::string::npos || (end_of_path != std::string::npos && end_of_path < colon));
   // A relative address stays on the page's own scheme; anything else is
   // what it names, a local path a file.
-  std::string target = relative ? current : AddressToUrl(utf8);
+  std::string target = IsRelativeAddress(utf8) ? current : AddressToUrl(utf8);
   if (CurrentTrustedPages().PageMayLoad(current, target)) return true;
   WriteLogLine("Refused for " + (current.empty() ? std::string("(no page)") : platform::Utf8ToGbk(current)) +
                ": " + address);

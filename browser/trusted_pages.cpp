@@ -175,6 +175,11 @@ std::string WebOrigin::Text() const {
   return scheme + "://" + host + ":" + std::to_string(port);
 }
 
+bool IsRelativeAddress(const std::string& address) {
+  return !address.empty() && !HasUrlScheme(address) && address[0] != '/' && address[0] != '\\' &&
+         !(address.size() > 1 && address[1] == ':');
+}
+
 bool HasUrlScheme(const std::string& text) {
   size_t colon = text.find(':');
   if (colon == std::string::npos || colon < 2) return false;

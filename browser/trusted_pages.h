@@ -36,6 +36,9 @@ std::string NormalizeAbsolutePath(const std::string& path);
 // Whether text starts with a URL scheme ("http:", "file:"); a drive letter
 // ("C:") or a colon after "/", "?" or "#" ("list.html?t=12:30") is none.
 bool HasUrlScheme(const std::string& text);
+// Whether an address (UTF-8) is taken against the page shown: no scheme, no
+// absolute path, no drive letter.
+bool IsRelativeAddress(const std::string& address);
 
 class TrustedPages {
  public:

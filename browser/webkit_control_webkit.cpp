@@ -329,9 +329,7 @@ void WebKitBrowserControl::RefreshHostScripts() {
 std::string WebKitBrowserControl::ResolveAddress(const std::string& address) const {
   std::string utf8 = platform::GbkToUtf8(address);
   const char* current = webkit_web_view_get_uri(view_);
-  bool relative = !utf8.empty() && !HasUrlScheme(utf8) && utf8[0] != '/' && utf8[0] != '\\' &&
-                  !(utf8.size() > 1 && utf8[1] == ':');
-  if (relative && current != nullptr) {
+  if (IsRelativeAddress(utf8) && current != nullptr) {
     if (char* resolved = g_uri_resolve_relative(current, utf8.c_str(), G_URI_FLAGS_NONE, nullptr)) {
       std::string url = resolved;
       g_free(resolved);
