@@ -14,46 +14,122 @@
 
 namespace {
 
-// Private copies of everything the proxy uses, taken before any page script
-// runs, so that a page cannot break or spy on the calls.
-constexpr const char kBridgeScriptTemplate[] = R"JS((function () {
+// The host's half. Page script cannot reach this world: its globals,
+// prototypes and JSON are its own, so nothing a page changes on its side
+// can read the secret or the key or alter the text sent to the host.
+constexpr const char kBridgeWorldScriptTemplate[] = R"JS((function () {
   'use strict';
-  var TOKEN = '@TOKEN@';
-  var XHR = window.XMLHttpRequest;
-  var proto = XHR.prototype;
-  var open = proto.open, send = proto.send;
-  var statusOf = Object.getOwnPropertyDescriptor(proto, 'status').get;
-  var textOf = Object.getOwnPropertyDescriptor(proto, 'responseText').get;
-  var apply = Reflect.apply, stringify = JSON.stringify, parse = JSON.parse;
-  var slice = Array.prototype.slice, Err = Error, TypeErr = TypeError;
+  var SECRET = '@SECRET@';
   var url = '@SCHEME@://bridge/call';
-  function ask(request) {
-    var x = new XHR();
-    apply(open, x, ['POST', url, false]);
-    apply(send, x, [stringify(request)]);
-    if (apply(statusOf, x, []) !== 200) throw new Err('window.external is not available here');
-    var answer = parse(apply(textOf, x, []));
-    if (typeof answer.e === 'string') throw new TypeErr(answer.e);
-    return answer;
+  var UNAVAILABLE = '{"u":1}';
+  function post(request) {
+    var x = new XMLHttpRequest();
+    x.open('POST', url, false);
+    x.send(JSON.stringify(request));
+    return x.status === 200 ? x.responseText : null;
   }
-  var handler = {
+  var key = null;
+  try {
+    var hello = post({t: SECRET, op: 'hello', u: String(location.href)});
+    var k = hello !== null ? JSON.parse(hello).k : null;
+    if (typeof k === 'string') key = k;
+  } catch (e) {}
+  // Only names and plain values cross; anything else arrives as {}.
+  function plain(value) {
+    var type = typeof value;
+    if (type === 'string' || type === 'boolean' || value === null) return value;
+    if (type === 'number') return isFinite(value) ? value : null;
+    return {};
+  }
+  function request(text) {
+    var asked;
+    try { asked = JSON.parse(String(text)); } catch (e) { return null; }
+    if (!asked || typeof asked !== 'object') return null;
+    if ((asked.op === 'get' || asked.op === 'has') && typeof asked.name === 'string')
+      return {t: key, op: asked.op, name: asked.name};
+    if (asked.op === 'call' && typeof asked.id === 'number' && Array.isArray(asked.args)) {
+      var args = [];
+      for (var i = 0; i < asked.args.length; i++) args.push(plain(asked.args[i]));
+      return {t: key, op: 'call', id: asked.id, args: args};
+    }
+    return null;
+  }
+  var channel = null;
+  function onCall(event) {
+    var sent = key !== null ? request(event.detail) : null;
+    var answer = null;
+    if (sent !== null) { try { answer = post(sent); } catch (e) {} }
+    channel.dispatchEvent(new CustomEvent('tomerack-answer', {detail: answer !== null ? answer : UNAVAILABLE}));
+  }
+  // The page's half shows its element once, before any page script runs;
+  // whichever half starts second completes the meeting.
+  window.addEventListener('tomerack-ping', function (event) {
+    event.stopImmediatePropagation();
+    if (channel !== null || !(event.relatedTarget instanceof Element)) return;
+    channel = event.relatedTarget;
+    channel.addEventListener('tomerack-call', onCall);
+    channel.dispatchEvent(new CustomEvent('tomerack-ready', {detail: key !== null ? 'yes' : 'no'}));
+  }, true);
+  window.dispatchEvent(new Event('tomerack-ask'));
+})();
+)JS";
+
+// The page's half. It keeps its element out of the document, so no page
+// listener sees the calls and document.open() cannot drop the channel.
+constexpr const char kExternalForwarderScript[] = R"JS((function () {
+  'use strict';
+  var channel = document.createElement('span');
+  var apply = Reflect.apply, define = Object.defineProperty, freeze = Object.freeze;
+  var listen = EventTarget.prototype.addEventListener, dispatch = EventTarget.prototype.dispatchEvent;
+  var Custom = CustomEvent, Mouse = MouseEvent, stringify = JSON.stringify, parse = JSON.parse;
+  var Err = Error, TypeErr = TypeError;
+  var answer;
+  function ask(request) {
+    answer = undefined;
+    apply(dispatch, channel, [new Custom('tomerack-call', {detail: stringify(request)})]);
+    var reply = typeof answer === 'string' ? parse(answer) : null;
+    answer = undefined;
+    if (!reply || reply.u) throw new Err('window.external is not available here');
+    if (typeof reply.e === 'string') throw new TypeErr(reply.e);
+    return reply;
+  }
+  function plain(value) {
+    var type = typeof value;
+    return type === 'string' || type === 'number' || type === 'boolean' || value === null ? value
+         : value === undefined ? null : {};
+  }
+  var handler = freeze({
     get: function (target, name) {
       if (typeof name !== 'string') return undefined;
-      var id = ask({t: TOKEN, op: 'get', name: name}).id;
+      var id = ask({op: 'get', name: name}).id;
       return function () {
-        return ask({t: TOKEN, op: 'call', id: id, args: apply(slice, arguments, [])}).v;
+        var args = [];
+        for (var i = 0; i < arguments.length; i++) args[i] = plain(arguments[i]);
+        return ask({op: 'call', id: id, args: args}).v;
       };
     },
     has: function (target, name) {
       if (typeof name !== 'string') return false;
-      return ask({t: TOKEN, op: 'has', name: name}).id !== -1;
+      return ask({op: 'has', name: name}).id !== -1;
     },
     set: function () { return true; },
     deleteProperty: function () { return true; },
     defineProperty: function () { return true; }
-  };
+  });
   var external = new Proxy(Object.create(null), handler);
-  Object.defineProperty(window, 'external', {value: external, writable: false, configurable: false, enumerable: true});
+  var settled = false;
+  function settle(available) {
+    if (settled) return;
+    settled = true;
+    define(window, 'external', {value: available ? external : undefined, writable: false, configurable: false, enumerable: true});
+  }
+  apply(listen, channel, ['tomerack-answer', function (event) { answer = event.detail; }]);
+  apply(listen, channel, ['tomerack-ready', function (event) { settle(event.detail === 'yes'); }]);
+  function ping() {
+    if (!settled) apply(dispatch, window, [new Mouse('tomerack-ping', {relatedTarget: channel})]);
+  }
+  apply(listen, window, ['tomerack-ask', ping, true]);
+  ping();
 })();
 )JS";
 
@@ -110,8 +186,31 @@ std::string NewBridgeToken() {
   return clean;
 }
 
-std::string BuildBridgeScript(const std::string& token) {
-  return Replace(Replace(kBridgeScriptTemplate, "@TOKEN@", token), "@SCHEME@", kHostBridgeScheme);
+std::string BuildBridgeWorldScript(const std::string& secret) {
+  return Replace(Replace(kBridgeWorldScriptTemplate, "@SECRET@", secret), "@SCHEME@",
+                 kHostBridgeScheme);
+}
+
+std::string BuildExternalForwarderScript() {
+  return kExternalForwarderScript;
+}
+
+std::string BridgeKeys::Issue(Holder holder) {
+  // A page that loads frame after frame must not grow this without end;
+  // the first key, normally the top document's, is kept.
+  constexpr size_t kMostKeys = 256;
+  if (keys_.size() >= kMostKeys) keys_.erase(keys_.begin() + 1);
+  std::string key = NewBridgeToken();
+  keys_.emplace_back(key, std::move(holder));
+  return key;
+}
+
+const BridgeKeys::Holder* BridgeKeys::Find(const std::string& key) const {
+  if (key.empty()) return nullptr;
+  for (const auto& [known, holder] : keys_) {
+    if (known == key) return &holder;
+  }
+  return nullptr;
 }
 
 std::string BuildNoExternalScript() {
@@ -139,20 +238,37 @@ ScriptValue ScriptValueFromJson(const void* json_item) {
   return ScriptValue::Other();
 }
 
-std::string AnswerBridgeRequest(CImpIDispatch& external, const std::string& token,
+std::string AnswerBridgeRequest(CImpIDispatch& external, const std::string& secret,
+                                BridgeKeys& keys, const BridgeCaller& caller,
                                 const std::string& body, int& status) {
   JsonPtr request = ParseJson(body);
   if (!request || !cJSON_IsObject(request.get())) {
     status = 400;
     return ErrorAnswer("bad request");
   }
-  const char* sent_token = JsonStringMember(request.get(), "t");
-  if (token.empty() || sent_token == nullptr || token != sent_token) {
-    status = 403;
+  const char* sent = JsonStringMember(request.get(), "t");
+  const char* op = JsonStringMember(request.get(), "op");
+  status = 403;
+  if (sent == nullptr || op == nullptr) return ErrorAnswer("refused");
+  if (std::strcmp(op, "hello") == 0) {
+    const char* url = JsonStringMember(request.get(), "u");
+    if (secret.empty() || secret != sent || url == nullptr || !caller.admit ||
+        !caller.admit(caller.origin, url)) {
+      return ErrorAnswer("refused");
+    }
+    status = 200;
+    JsonPtr answer(cJSON_CreateObject());
+    cJSON_AddStringToObject(answer.get(), "k", keys.Issue({caller.origin, url}).c_str());
+    return PrintJson(answer.get(), false);
+  }
+  // A key works only from the origin it was handed to, and only while that
+  // document would still be admitted.
+  const BridgeKeys::Holder* holder = keys.Find(sent);
+  if (holder == nullptr || holder->origin != caller.origin || !caller.admit ||
+      !caller.admit(holder->origin, holder->url)) {
     return ErrorAnswer("refused");
   }
   status = 200;
-  const char* op = JsonStringMember(request.get(), "op");
   JsonPtr answer(cJSON_CreateObject());
   ScriptValue result;
   if (op != nullptr && std::strcmp(op, "has") == 0) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "browser/host_bridge.h"
 #include "browser/web_browser_control.h"
 
 class WebKitBrowserControl : public WebBrowserControl {
@@ -45,8 +46,11 @@ class WebKitBrowserControl : public WebBrowserControl {
   static void RefreshHostScripts();
   // The control of a view made by this class, or null.
   static WebKitBrowserControl* FromView(WebKitWebView* view);
-  // Whether the view may talk to the host now (its page is trusted).
-  bool IsTrustedNow(const std::string& frame_origin) const;
+  // Whether a document of the view, of that origin (the Origin its requests
+  // carry) at that address, may have window.external now.
+  bool AdmitsDocument(const std::string& origin, const std::string& url) const;
+  // The bridge keys of the documents the view shows now.
+  BridgeKeys& bridge_keys();
 
  private:
   std::string ResolveAddress(const std::string& address) const;

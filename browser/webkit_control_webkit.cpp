@@ -23,13 +23,11 @@ std::string ToGbk(const char* utf8) {
   return utf8 != nullptr ? platform::Utf8ToGbk(utf8) : std::string();
 }
 
-// FIXME: one token for the process, in the script of every trusted frame.
-// Binding it to one document needs a script per view renewed on each load,
-// while the views share one content manager; the host checks the calling
-// frame's origin and the committed page instead.
-const std::string& BridgeToken() {
-  static const std::string token = NewBridgeToken();
-  return token;
+// The secret of the host's script world; it only ever buys a key for one
+// document, and only for a document the host admits.
+const std::string& BridgeSecret() {
+  static const std::string secret = NewBridgeToken();
+  return secret;
 }
 
 void AnswerRequest(WebKitURISchemeRequest* request, int status, const std::string& body,
@@ -75,18 +73,21 @@ void OnBridgeRequest(WebKitURISchemeRequest* request, gpointer) {
     origin = soup_message_headers_get_one(headers, "Origin");
   }
   const char* method = webkit_uri_scheme_request_get_http_method(request);
-  if (control == nullptr || method == nullptr || std::strcmp(method, "POST") != 0 ||
-      control->events() == nullptr || !control->IsTrustedNow(origin != nullptr ? origin : "")) {
+  CImpIDispatch* external = control != nullptr && control->events() != nullptr
+                                ? control->events()->GetExternal()
+                                : nullptr;
+  if (external == nullptr || method == nullptr || std::strcmp(method, "POST") != 0) {
     AnswerRequest(request, 403, "{\"e\":\"refused\"}", origin);
     return;
   }
-  CImpIDispatch* external = control->events()->GetExternal();
-  if (external == nullptr) {
-    AnswerRequest(request, 403, "{\"e\":\"refused\"}", origin);
-    return;
-  }
+  BridgeCaller caller;
+  caller.origin = origin != nullptr ? origin : "";
+  caller.admit = [control](const std::string& from, const std::string& url) {
+    return control->AdmitsDocument(from, url);
+  };
   int status = 200;
-  std::string answer = AnswerBridgeRequest(*external, BridgeToken(), ReadBody(request), status);
+  std::string answer = AnswerBridgeRequest(*external, BridgeSecret(), control->bridge_keys(),
+                                           caller, ReadBody(request), status);
   AnswerRequest(request, status, answer, origin);
 }
 
@@ -190,6 +191,8 @@ struct ViewTrust {
   // Addresses the host itself is loading; their navigations are not page
   // content. Each is taken once.
   std::vector<std::string> host_loads;
+  // The bridge keys of the documents of the top document shown now.
+  BridgeKeys keys;
 };
 
 constexpr const char kViewTrustKey[] = "tomerack-trust";
@@ -280,21 +283,29 @@ InstalledTrust& Installed() {
 
 }  // namespace
 
-bool WebKitBrowserControl::IsTrustedNow(const std::string& frame_origin) const {
+bool WebKitBrowserControl::AdmitsDocument(const std::string& origin,
+                                          const std::string& url) const {
   const TrustedPages& trusted = Installed().pages;
-  const std::string& committed = TrustOf(view_).committed_uri;
-  if (committed.empty()) return false;
-  // Local files call with the origin "null" (or "file://"), as do sandboxed
-  // frames of any page: only a trusted local top page vouches for them. The
-  // frames of such a page that are no trusted file never got the script,
-  // and with file access off they cannot reach into the page that has it.
-  if (frame_origin.empty() || frame_origin == "null" || frame_origin.rfind("file:", 0) == 0)
-    return trusted.IsTrustedLocalFile(committed);
-  // A web frame is judged by its own origin, and only inside a trusted top
-  // page.
-  WebOrigin origin;
-  return trusted.IsTrusted(committed) && ParseWebOrigin(frame_origin + "/", origin) &&
-         trusted.IsTrustedOrigin(origin);
+  // The top document decides for all its frames, and it is the one shown,
+  // not the one loading: the page that starts a load still runs meanwhile.
+  const std::string& top = TrustOf(view_).committed_uri;
+  if (top.empty() || !trusted.IsTrusted(top)) return false;
+  // With file access off, a local page is an origin of its own, which
+  // WebKit sends as "null" like any opaque origin (a sandboxed frame, a
+  // data: document). Such a caller is admitted only as a shipped page
+  // under a shipped top page, on the address its host-world script saw.
+  if (origin == "null" || origin.rfind("file:", 0) == 0)
+    return trusted.IsTrustedLocalFile(url) && trusted.IsTrustedLocalFile(top);
+  // A web document is judged by its own origin, which its address must
+  // have too.
+  WebOrigin from;
+  WebOrigin of_url;
+  return !origin.empty() && ParseWebOrigin(origin + "/", from) && trusted.IsTrustedOrigin(from) &&
+         ParseWebOrigin(url, of_url) && of_url == from;
+}
+
+BridgeKeys& WebKitBrowserControl::bridge_keys() {
+  return TrustOf(view_).keys;
 }
 
 void WebKitBrowserControl::RefreshHostScripts() {
@@ -311,17 +322,20 @@ void WebKitBrowserControl::RefreshHostScripts() {
   list.push_back(nullptr);
   WebKitUserContentManager* manager = SharedContentManager();
   webkit_user_content_manager_remove_all_scripts(manager);
-  std::string bridge = BuildBridgeScript(BridgeToken());
-  WebKitUserScript* trusted =
-      webkit_user_script_new(bridge.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, list.data(), nullptr);
-  WebKitUserScript* others =
+  std::string host_half = BuildBridgeWorldScript(BridgeSecret());
+  WebKitUserScript* scripts[] = {
+      webkit_user_script_new_for_world(host_half.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+                                       kHostScriptWorld, list.data(), nullptr),
+      webkit_user_script_new(BuildExternalForwarderScript().c_str(),
+                             WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, list.data(), nullptr),
       webkit_user_script_new(BuildNoExternalScript().c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, list.data());
-  webkit_user_content_manager_add_script(manager, trusted);
-  webkit_user_content_manager_add_script(manager, others);
-  webkit_user_script_unref(trusted);
-  webkit_user_script_unref(others);
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, list.data())};
+  for (WebKitUserScript* script : scripts) {
+    webkit_user_content_manager_add_script(manager, script);
+    webkit_user_script_unref(script);
+  }
 }
 
 // Addresses are URLs or local paths; a relative one ("second.html") is taken
@@ -488,7 +502,9 @@ void WebKitBrowserControl::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent ev
   auto* control = static_cast<WebKitBrowserControl*>(self);
   if (event == WEBKIT_LOAD_COMMITTED) {
     const char* committed = webkit_web_view_get_uri(view);
-    TrustOf(view).committed_uri = committed != nullptr ? committed : "";
+    ViewTrust& trust = TrustOf(view);
+    trust.committed_uri = committed != nullptr ? committed : "";
+    trust.keys.Renew();
   }
   WebBrowserEvents* events = control->events_;
   if (events == nullptr) return;
