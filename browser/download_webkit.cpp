@@ -113,13 +113,22 @@ void AskForDestination(WebKitDownload* download, GtkWindow* parent, const std::s
   gtk_widget_show(dialog);
 }
 
+// Whether the service asked for the download: a frame of a stranger inside
+// a trusted page can start one too, and that is never saved unasked.
+bool RequestedByTrustedPage(WebKitDownload* download) {
+  WebKitURIRequest* request = webkit_download_get_request(download);
+  const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
+  return uri != nullptr && WebKitBrowserControl::IsTrustedAddress(uri);
+}
+
 gboolean OnDecideDestination(WebKitDownload* download, gchar*, gpointer) {
   std::string url = UrlOf(download);
   std::string disposition = ContentDispositionOf(download);
   GtkWindow* window = WindowOf(download);
   CDownLoadManager_interface* manager =
       window != nullptr ? FindDownloadByWindow(reinterpret_cast<uintptr_t>(window)) : nullptr;
-  if (manager == nullptr || !manager->UseOwnDownloadManager()) {
+  if (manager == nullptr || !manager->UseOwnDownloadManager() ||
+      !RequestedByTrustedPage(download)) {
     AskForDestination(download, window, DownloadFileNameFor(url, disposition));
     return TRUE;
   }

@@ -49,6 +49,9 @@ class WebKitBrowserControl : public WebBrowserControl {
   // Whether a document of the view, of that origin (the Origin its requests
   // carry) at that address, may have window.external now.
   bool AdmitsDocument(const std::string& origin, const std::string& url) const;
+  // Whether an address (UTF-8) is one of the trusted pages, as the scripts
+  // installed now know them.
+  static bool IsTrustedAddress(const std::string& url);
   // The bridge keys of the documents the view shows now.
   BridgeKeys& bridge_keys();
 

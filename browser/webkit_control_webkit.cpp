@@ -304,6 +304,10 @@ bool WebKitBrowserControl::AdmitsDocument(const std::string& origin,
          ParseWebOrigin(url, of_url) && of_url == from;
 }
 
+bool WebKitBrowserControl::IsTrustedAddress(const std::string& url) {
+  return Installed().pages.IsTrusted(url);
+}
+
 BridgeKeys& WebKitBrowserControl::bridge_keys() {
   return TrustOf(view_).keys;
 }

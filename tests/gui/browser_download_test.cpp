@@ -14,6 +14,7 @@
 #include "browser/dialog_ie.h"
 #include "browser/gtk_frame.h"
 #include "browser/webkit_control.h"
+#include "config/parameter_store.h"
 #include "tests/gui/gui_fixture.h"
 #include "tests/support/loopback_server.h"
 
@@ -82,6 +83,13 @@ class BrowserDownload : public testing_support::GuiFixture {
     http.Get("/hostile", [](const httplib::Request&, httplib::Response& res) {
       res.set_header("Content-Disposition", "attachment; filename=\"../../../escaped.pdf\"");
       res.set_content(kReport, "application/octet-stream");
+    });
+    // A trusted page with a stranger's frame (another host name is another
+    // origin) that starts a download of its own.
+    http.Get("/framing.html", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content("<html><body><iframe src=\"http://localhost:" +
+                          std::to_string(server_.port()) + "/link.html\"></iframe></body></html>",
+                      "text/html");
     });
     http.Get("/link.html", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(
@@ -176,6 +184,8 @@ TEST_F(BrowserDownload, WindowsOwnManagerSavesIntoTheDownloadFolderReplacingTheO
       {"/get", "report.pdf", kReport},        // navigation, the name from the header
       {"/hostile", "escaped.pdf", kReport},   // the header's directory part dropped
   };
+  // The service's own pages start them.
+  SetParameter("startpage", server_.Url("/"));
   auto* window = new CDialogIE();
   ASSERT_TRUE(window->Create());
   for (const Case& c : cases) {
@@ -202,7 +212,7 @@ class LeavesDownloadsToTheBrowser : public CDialogIE {
 };
 
 TEST_F(BrowserDownload, OtherDownloadsAskWhereToSaveAndCancelSavesNothing) {
-  enum class Source { kWindowWithoutOwnManager, kNoWindow };
+  enum class Source { kWindowWithoutOwnManager, kNoWindow, kStrangerInTheMainWindow };
   enum class Answer { kSave, kCancel };
   struct Case {
     Source source;
@@ -213,7 +223,12 @@ TEST_F(BrowserDownload, OtherDownloadsAskWhereToSaveAndCancelSavesNothing) {
       {Source::kWindowWithoutOwnManager, Answer::kCancel},
       {Source::kNoWindow, Answer::kSave},
       {Source::kNoWindow, Answer::kCancel},
+      {Source::kStrangerInTheMainWindow, Answer::kSave},
+      {Source::kStrangerInTheMainWindow, Answer::kCancel},
   };
+  SetParameter("startpage", server_.Url("/"));
+  auto* main_window = new CDialogIE();
+  ASSERT_TRUE(main_window->Create());
   auto* window = new LeavesDownloadsToTheBrowser();
   ASSERT_TRUE(window->Create());
   auto& control = static_cast<WebKitBrowserControl&>(window->frame()->browser());
@@ -222,7 +237,14 @@ TEST_F(BrowserDownload, OtherDownloadsAskWhereToSaveAndCancelSavesNothing) {
     ++round;
     SCOPED_TRACE(round);
     std::string url = server_.Url("/get?round=" + std::to_string(round));
-    if (c.source == Source::kNoWindow) {
+    std::string suggested_name = "report.pdf";
+    CDialogIE* parent = window;
+    if (c.source == Source::kStrangerInTheMainWindow) {
+      url = "http://localhost:" + std::to_string(server_.port()) + "/files/book%20one.zip?x=1";
+      suggested_name = "book one.zip";
+      parent = main_window;
+      main_window->NavigateTo(server_.Url("/framing.html?round=" + std::to_string(round)));
+    } else if (c.source == Source::kNoWindow) {
       WebKitDownload* download =
           webkit_web_context_download_uri(webkit_web_view_get_context(control.view()), url.c_str());
       g_object_unref(download);
@@ -233,10 +255,10 @@ TEST_F(BrowserDownload, OtherDownloadsAskWhereToSaveAndCancelSavesNothing) {
     ASSERT_NE(dialog, nullptr);
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
     g_autofree char* suggested = gtk_file_chooser_get_current_name(chooser);
-    EXPECT_STREQ(suggested, "report.pdf");
+    EXPECT_EQ(suggested_name, suggested != nullptr ? suggested : "");
     EXPECT_EQ(
         gtk_window_get_transient_for(GTK_WINDOW(dialog)),
-        c.source == Source::kNoWindow ? nullptr : reinterpret_cast<GtkWindow*>(window->handle()));
+        c.source == Source::kNoWindow ? nullptr : reinterpret_cast<GtkWindow*>(parent->handle()));
 
     std::string chosen = "chosen/" + std::to_string(round) + ".pdf";
     if (c.answer == Answer::kSave) {
@@ -246,7 +268,8 @@ TEST_F(BrowserDownload, OtherDownloadsAskWhereToSaveAndCancelSavesNothing) {
       gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
       std::string saved = "browser download saved: " + Path(chosen);
       ASSERT_TRUE(PumpUntil([&] { return LogHas(saved); })) << LogText();
-      EXPECT_EQ(ReadFile(chosen), kReport);
+      EXPECT_EQ(ReadFile(chosen),
+                c.source == Source::kStrangerInTheMainWindow ? kBook : kReport);
     } else {
       gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
       std::string failed = "browser download failed: " + url;
