@@ -15,6 +15,7 @@
 #include "browser/gtk_frame.h"
 #include "browser/webkit_control.h"
 #include "config/parameter_store.h"
+#include "tests/gui/file_choosers.h"
 #include "tests/gui/gui_fixture.h"
 #include "tests/support/loopback_server.h"
 
@@ -129,18 +130,7 @@ class BrowserDownload : public testing_support::GuiFixture {
   }
   bool LogHas(const std::string& line) const { return LogText().find(line) != std::string::npos; }
 
-  static std::vector<GtkWidget*> OpenChoosers() {
-    std::vector<GtkWidget*> found;
-    GList* all = gtk_window_list_toplevels();
-    for (GList* at = all; at != nullptr; at = at->next) {
-      auto* widget = static_cast<GtkWidget*>(at->data);
-      if (GTK_IS_FILE_CHOOSER_DIALOG(widget) && gtk_widget_get_visible(widget)) {
-        found.push_back(widget);
-      }
-    }
-    g_list_free(all);
-    return found;
-  }
+  static std::vector<GtkWidget*> OpenChoosers() { return testing_support::OpenFileChoosers(); }
   GtkWidget* WaitForChooser() {
     GtkWidget* chooser = nullptr;
     PumpUntil([&] {
