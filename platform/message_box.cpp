@@ -92,6 +92,14 @@ std::vector<int> MessageBoxButtons(int type) {
   }
 }
 
+bool MessageLogIsSet() {
+  return MessageLogPath() != nullptr;
+}
+
+int LoggedMessageAnswer(int type) {
+  return LoggedAnswer(type);
+}
+
 void AppendMessageLog(const std::string& caption, const std::string& text) {
   const char* log = MessageLogPath();
   if (log == nullptr) return;

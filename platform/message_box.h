@@ -9,7 +9,9 @@
 // Yes/No box) unless TOMERACK_MESSAGE_ANSWER names another of its buttons:
 // "ok", "cancel", "yes" or "no" (any case); a name the box has no button for
 // gives the first button too. The program's other notification windows log
-// their texts to the same file.
+// their texts to the same file, and a file chooser for a download is logged
+// as "[filechooser]<TAB>name" and answered as an OK/Cancel box: OK saves
+// under the suggested name in the download directory.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +36,12 @@ int ShowMessageBox(uintptr_t parent, const std::string& text, const std::string&
 // order; the first is the default. The button set is the low four bits:
 // OK/Cancel (1) and Yes/No (4); every other set shows OK alone.
 std::vector<int> MessageBoxButtons(int type);
+
+// Whether a message log is set: then a question of the program's own is
+// logged and answered as a box would be (see above) instead of shown.
+bool MessageLogIsSet();
+// The answer a logged box of type gets.
+int LoggedMessageAnswer(int type);
 
 // Appends "caption<TAB>text" to the message log when one is set (GBK texts,
 // written as UTF-8 on one line); nothing otherwise.

@@ -273,3 +273,34 @@ TEST_F(BrowserDownload, OtherDownloadsAskWhereToSaveAndCancelSavesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(BrowserDownload, ALoggedRunAnswersTheChooserAsABox) {
+  struct Case {
+    const char* answer;
+    bool saved;
+  };
+  const Case cases[] = {{"ok", true}, {"cancel", false}};
+  auto* window = new LeavesDownloadsToTheBrowser();
+  ASSERT_TRUE(window->Create());
+  setenv("TOMERACK_MESSAGE_LOG", Path("messages.txt").c_str(), 1);
+  int round = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    setenv("TOMERACK_MESSAGE_ANSWER", c.answer, 1);
+    std::filesystem::remove(Path("download/report.pdf"));
+    std::string url = server_.Url("/get?round=" + std::to_string(++round));
+    window->NavigateTo(url);
+    std::string outcome = c.saved ? "browser download saved: " + Path("download/report.pdf")
+                                  : "browser download failed: " + url;
+    ASSERT_TRUE(PumpUntil([&] { return LogHas(outcome); })) << LogText();
+    EXPECT_TRUE(OpenChoosers().empty());
+    EXPECT_EQ(std::filesystem::exists(Path("download/report.pdf")), c.saved);
+  }
+  unsetenv("TOMERACK_MESSAGE_LOG");
+  unsetenv("TOMERACK_MESSAGE_ANSWER");
+  EXPECT_EQ(ReadFile("messages.txt"), "[filechooser]\treport.pdf\n[filechooser]\treport.pdf\n");
+}
+
+}  // namespace
