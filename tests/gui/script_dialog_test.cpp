@@ -11,10 +11,12 @@
 
 #include "browser/dialog_ie.h"
 #include "browser/gtk_frame.h"
+#include "browser/webkit_control.h"
 #include "config/parameter_store.h"
 #include "platform/message_box.h"
 #include "tests/gui/gui_fixture.h"
 #include "tests/gui/page_server.h"
+#include "tests/gui/real_click.h"
 
 namespace {
 
@@ -152,6 +154,46 @@ TEST_F(ScriptDialogs, ATrustedPageAsksInTheMessageBoxAndGetsItsAnswer) {
     EXPECT_EQ(MessageTexts(),
               (std::vector<std::string>{"delete everything?", "your password", "you have won"}));
   }
+  EXPECT_TRUE(foreign_dialogs_.empty()) << foreign_dialogs_.front();
+}
+
+// Leaving is never held: WebKit asks only pages the user has touched, so
+// the test clicks the page first.
+TEST_F(ScriptDialogs, LeavingAPageThatAsksToStayIsNeverHeld) {
+  auto holding = [&](const std::string& key) {
+    return "<html><body style=\"margin:0\"><div style=\"height:100vh\" onclick=\"" +
+           Tell(key, "'1'") +
+           "\"></div><script>"
+           "window.addEventListener('beforeunload', function (e) {"
+           "  e.preventDefault(); e.returnValue = 'stay'; return 'stay'; });"
+           "</script></body></html>";
+  };
+  ServePage("next.html", "<html><body><script>" + Tell("next", "location.search") +
+                             "</script></body></html>");
+  WritePage("DTM/t/holding.html", holding("clicked-trusted"));
+  ServePage("holding.html", holding("clicked-stranger"));
+  struct Case {
+    const char* key;
+    std::string address;
+  };
+  const Case cases[] = {{"clicked-trusted", Path("DTM/t/holding.html")},
+                        {"clicked-stranger", Origin() + "/page/holding.html"}};
+  auto& control = static_cast<WebKitBrowserControl&>(window_->frame()->browser());
+  // Clicks need the window on the screen.
+  gtk_widget_show_all(gtk_widget_get_toplevel(control.widget()));
+  ASSERT_TRUE(Turn([&] { return gtk_widget_get_mapped(control.widget()); }));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    window_->NavigateTo(c.address);
+    ASSERT_TRUE(Turn([&] { return !control.IsBusy(); }));
+    ASSERT_TRUE(Turn([&] {
+      return testing_support::ClickWidget(control.widget(), 40, 40) && Heard(c.key) == "1";
+    }));
+    const std::string next = std::string("?") + c.key;
+    window_->NavigateTo(Origin() + "/page/next.html" + next);
+    ASSERT_TRUE(Turn([&] { return Heard("next") == next; }));
+  }
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
   EXPECT_TRUE(foreign_dialogs_.empty()) << foreign_dialogs_.front();
 }
 
