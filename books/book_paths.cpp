@@ -155,17 +155,6 @@ std::string InstallDirPath(const std::string& package_path) {
 }
 
 // "\" separators become "/", character by character.
-std::string ForwardSlashes(const std::string& text) {
-  std::string out = text;
-  for (size_t i = 0; i < out.size(); ++i) {
-    auto c = static_cast<unsigned char>(out[i]);
-    if (platform::IsGbkLeadByte(c) && i + 1 < out.size())
-      ++i;
-    else if (c == '\\')
-      out[i] = '/';
-  }
-  return out;
-}
 
 std::string DataServerUrl(const std::string& path, const std::string& root) {
   std::string u = WithoutLeadingSlashes(path);

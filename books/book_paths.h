@@ -36,10 +36,6 @@ std::string PackagePath(const std::string& book_url, const std::string& book_id,
 // The package path without its ".zip" ending (unchanged without one).
 std::string InstallDirPath(const std::string& package_path);
 
-// "\" separators become "/", character by character (a trail byte 0x5C of
-// a double-byte character stays).
-std::string ForwardSlashes(const std::string& text);
-
 // path below the data server root, or path itself when it is an absolute
 // web address; the root's trailing and the path's leading "/" removed.
 std::string DataServerUrl(const std::string& path, const std::string& root);

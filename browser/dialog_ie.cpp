@@ -11,6 +11,8 @@
 #include "config/program_paths.h"
 #include "platform/codepage.h"
 #include "platform/ini_file.h"
+#include "platform/ui_loop.h"
+#include "services/service_methods.h"
 #include "util/file_io.h"
 #include "util/gbk_json.h"
 #include "util/number_text.h"
@@ -439,10 +441,18 @@ void CDialogIE::InvokeMethod(int id, int flags, const std::vector<ScriptValue>& 
       frame_->SetRect((screen_width - width) / 2, (screen_height - height) / 2, width, height);
       return;
     }
-    default:
-      // Assigned to the file, transfer, registry and image methods, which
-      // this build does not carry: the page sees undefined.
+    default: {
+      ++calls_under_way_;
+      InvokeServiceMethod(id, arguments, command_queue(), result);
+      if (--calls_under_way_ == 0 && close_when_calls_end_) {
+        // Later, once the call has unwound out of this window, and only if
+        // nothing else has ended the window meanwhile.
+        platform::PostToUiThread([handle = handle()] {
+          if (CDialogIE* window = FindWindowByHandle(handle)) window->OnCloseRequest();
+        });
+      }
       return;
+    }
   }
 }
 
@@ -522,6 +532,11 @@ void CDialogIE::OnAddressEnter() {
 }
 
 void CDialogIE::OnCloseRequest() {
+  if (calls_under_way_ > 0) {
+    close_when_calls_end_ = true;
+    if (frame_) frame_->Hide();
+    return;
+  }
   if (modal_ && !allow_close_) {
     if (frame_) frame_->Hide();
     return;

@@ -168,6 +168,11 @@ class CDialogIE : public CDialogIE_Interface,
  private:
   void WriteBrowserEmulation();
   std::string EnvironmentJson();
+  // A transfer turns the UI loop while the page waits, so the window may be
+  // asked to close in the middle of its own call: it goes once the calls
+  // have returned.
+  int calls_under_way_ = 0;
+  bool close_when_calls_end_ = false;
 
   std::unique_ptr<WindowFrame> frame_;
 };

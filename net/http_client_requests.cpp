@@ -2,6 +2,7 @@
 // HTTP client.
 #include <strings.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -18,6 +19,7 @@ using Vexan::CHttpResponseT;
 using Vexan::httpclientexceptionA;
 
 constexpr size_t kUploadStep = 10240;
+constexpr size_t kMostUploadAnswer = size_t{64} << 20;
 constexpr size_t kGetBlock = 307199;
 
 bool IsSuccess(int status) {
@@ -108,10 +110,23 @@ int32_t HttpUploadForm(std::string& answer, const HttpFieldMap& text_fields,
     }
 
     // Read to the end of the data: an answer without Content-Length (or
-    // one cut short, which raises) ends where its data ends.
+    // one cut short, which raises) ends where its data ends. An answer is
+    // text for the page; one larger than any page needs is refused, whatever
+    // the server announces.
+    const char* announced = response->GetHeader("Content-Length");
+    if (announced != nullptr && std::strtoull(announced, nullptr, 10) > kMostUploadAnswer) {
+      error_text = kHttpErrorText;
+      client.AbortTransfer();
+      return kHttpNoBufferMemory;
+    }
     std::string body;
     std::vector<char> block(16384);
     while (size_t got = response->ReadContent(block.data(), block.size())) {
+      if (body.size() + got > kMostUploadAnswer) {
+        error_text = kHttpErrorText;
+        client.AbortTransfer();
+        return kHttpNoBufferMemory;
+      }
       body.append(block.data(), got);
     }
     if (NamesUtf8(response->GetHeader("Content-Type"))) {

@@ -48,7 +48,8 @@ std::string UploadFormUrl(const std::string& host, int port, const std::string& 
 
 // Multipart POST of text fields and files (file fields name file paths) to
 // http://host[:port]path; extra_headers may be null. The answer comes back as
-// ANSI text (converted when its Content-Type names UTF-8).
+// ANSI text (converted when its Content-Type names UTF-8); an answer over
+// 64 MiB is refused with kHttpNoBufferMemory.
 int32_t HttpUploadForm(std::string& answer, const HttpFieldMap& text_fields,
                        const HttpFieldMap& file_fields, const std::string& host, int port,
                        const std::string& path, std::string& error_text,

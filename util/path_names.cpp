@@ -1,5 +1,6 @@
 #include "util/path_names.h"
 
+#include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "platform/program_location.h"
 
@@ -41,4 +42,16 @@ std::string GetFileTitleWithoutExtension(const std::string& path) {
   size_t dot = name.rfind('.');
   if (dot == std::string::npos || dot == 0) return name;
   return name.substr(0, dot);
+}
+
+std::string ForwardSlashes(const std::string& text) {
+  std::string out = text;
+  for (size_t i = 0; i < out.size(); ++i) {
+    auto c = static_cast<unsigned char>(out[i]);
+    if (platform::IsGbkLeadByte(c) && i + 1 < out.size())
+      ++i;
+    else if (c == '\\')
+      out[i] = '/';
+  }
+  return out;
 }

@@ -24,3 +24,7 @@ std::string GetFileNameFromPath(const std::string& path);
 // The file name cut before its last dot, unless that dot is its first
 // character (".hidden" stays ".hidden").
 std::string GetFileTitleWithoutExtension(const std::string& path);
+
+// "\" separators become "/", character by character (a trail byte 0x5C of
+// a double-byte character stays).
+std::string ForwardSlashes(const std::string& text);

@@ -50,6 +50,7 @@ class RawHttpServer {
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
+  int port() const { return port_; }
   std::vector<Request> Requests() const {
     std::lock_guard<std::mutex> hold(lock_);
     return requests_;
