@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -233,6 +234,8 @@ class DemoService {
   void Routes() {
     server_.set_logger(
         [this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
+    // Uploads are kept in memory: a few MiB each at most.
+    server_.set_payload_max_length(size_t{8} << 20);
     server_.set_pre_routing_handler([this](const httplib::Request&, httplib::Response& res) {
       if (options_.slow_ms > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(options_.slow_ms));
@@ -288,6 +291,16 @@ class DemoService {
       if (!big_) return NotFound(res);
       ServeBlob(req, res, big_, "application/octet-stream");
     });
+    server_.Post("/upload", [this](const httplib::Request& req, httplib::Response& res) {
+      Upload(req, res);
+    });
+    server_.Get(R"(/uploads/([A-Za-z0-9_.-]+))",
+                [this](const httplib::Request& req, httplib::Response& res) {
+                  std::lock_guard<std::mutex> hold(uploads_lock_);
+                  auto it = uploads_.find(req.matches[1]);
+                  if (it == uploads_.end()) return NotFound(res);
+                  res.set_content(it->second, "application/octet-stream");
+                });
     server_.Get("/upgrade/version.dat", [this](const httplib::Request&, httplib::Response& res) {
       res.set_content(options_.version + "\r\n", "text/plain");
     });
@@ -312,7 +325,46 @@ class DemoService {
            base +
            "/data\n"
            "upgrade base:  " +
-           base + "/upgrade\n";
+           base +
+           "/upgrade\n"
+           "uploads:       POST " +
+           base + "/upload, then " + base + "/uploads/NAME\n";
+  }
+
+  // Keeps each uploaded file (the last few, a few MiB at most) under its
+  // file name and answers what arrived: "uploaded NAME SIZE" and the text
+  // fields, one "name=value" line each.
+  void Upload(const httplib::Request& req, httplib::Response& res) {
+    constexpr size_t kMostFiles = 16;
+    std::string answer;
+    std::string fields;
+    for (const auto& [name, item] : req.files) {
+      if (item.filename.empty()) {
+        fields += name + "=" + item.content + "\n";
+        continue;
+      }
+      // Clients send the file's whole path; the name is its last part.
+      std::string base = item.filename.substr(item.filename.find_last_of("/\\") + 1);
+      std::string stored;
+      for (char c : base) {
+        stored += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_';
+      }
+      if (stored.empty() || stored[0] == '.') stored = "_" + stored;
+      {
+        std::lock_guard<std::mutex> hold(uploads_lock_);
+        if (uploads_.size() >= kMostFiles && uploads_.count(stored) == 0) {
+          uploads_.erase(uploads_.begin());
+        }
+        uploads_[stored] = item.content;
+      }
+      answer += "uploaded " + stored + " " + std::to_string(item.content.size()) + "\n";
+    }
+    if (answer.empty()) {
+      res.status = 400;
+      res.set_content("no file\n", "text/plain");
+      return;
+    }
+    res.set_content(answer + fields, "text/plain; charset=utf-8");
   }
 
   static void NotFound(httplib::Response& res) {
@@ -448,6 +500,8 @@ class DemoService {
   std::mutex books_lock_;  // books_ and packages_: editions change while serving
   std::map<std::string, std::shared_ptr<Blob>> packages_;
   std::shared_ptr<Blob> big_;
+  std::mutex uploads_lock_;
+  std::map<std::string, std::string> uploads_;  // file name -> content
   httplib::Server server_;
   int port_ = 0;
   std::string self_;

@@ -37,18 +37,9 @@ class Client : public GuiFixture {
  protected:
   void SetUp() override {
     GuiFixture::SetUp();
+    // For the runs that start the client themselves.
     WriteFile("run/.keep", "");
     chmod(Path("run").c_str(), 0700);
-  }
-
-  testing_support::CommandResult RunClient(const std::string& start_page,
-                                           const std::string& extra_ini = "") {
-    WriteFile("system/tomerack.ini", "[system]\nstartpage=" + start_page + "\n" + extra_ini);
-    return testing_support::RunCommand("/usr/bin/timeout", {"60", TOMERACK_CLIENT_PATH}, "",
-                                       {{"TOMERACK_PROGRAM_DIR", dir()},
-                                        {"TOMERACK_REGISTRY_DIR", Path("registry")},
-                                        {"TOMERACK_MESSAGE_LOG", Path("messages.txt")},
-                                        {"XDG_RUNTIME_DIR", Path("run")}});
   }
 };
 

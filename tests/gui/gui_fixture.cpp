@@ -1,6 +1,7 @@
 #include "tests/gui/gui_fixture.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <sstream>
 
@@ -20,6 +21,21 @@ function finish() { report('done', '1'); window.external.QuitApp(); }
 void GuiFixture::SetUp() {
   ProgramDirSandbox::SetUp();
   WriteFile("DTM/t/report.js", kReportScript);
+}
+
+CommandResult GuiFixture::RunClient(const std::string& start_page, const std::string& extra_ini,
+                                    const std::map<std::string, std::string>& extra_environment) {
+  WriteFile("system/tomerack.ini", "[system]\nstartpage=" + start_page + "\n" + extra_ini);
+  // The instance lock lives in the runtime directory, which must be private.
+  WriteFile("run/.keep", "");
+  chmod(Path("run").c_str(), 0700);
+  std::map<std::string, std::string> environment = {
+      {"TOMERACK_PROGRAM_DIR", dir()},
+      {"TOMERACK_REGISTRY_DIR", Path("registry")},
+      {"TOMERACK_MESSAGE_LOG", Path("messages.txt")},
+      {"XDG_RUNTIME_DIR", Path("run")}};
+  for (const auto& [name, value] : extra_environment) environment[name] = value;
+  return RunCommand("/usr/bin/timeout", {"60", TOMERACK_CLIENT_PATH}, "", environment);
 }
 
 namespace {

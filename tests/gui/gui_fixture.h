@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/support/program_dir.h"
+#include "tests/support/run_command.h"
 #include "tests/support/xvfb.h"
 
 namespace testing_support {
@@ -27,6 +28,12 @@ class GuiFixture : public ProgramDirSandbox {
 
   // The helper every test page loads: report(key, value) and finish().
   static const char kReportScript[];
+
+  // Runs the real client in this program directory on start_page (with more
+  // [system] lines when given), for at most a minute. Message boxes are
+  // logged to messages.txt and answered.
+  CommandResult RunClient(const std::string& start_page, const std::string& extra_ini = "",
+                          const std::map<std::string, std::string>& extra_environment = {});
 };
 
 }  // namespace testing_support
