@@ -249,8 +249,8 @@ bool CBitmapEx::ScaleNearest(int new_width, int new_height) {
 
   // Steps in fixed point with 8 fraction bits, computed in single precision
   // and truncated.
-  const auto x_step = static_cast<int64_t>(static_cast<float>(old_width) /
-                                           static_cast<float>(new_width) * 256.0f);
+  const auto x_step =
+      static_cast<int64_t>(static_cast<float>(old_width) / static_cast<float>(new_width) * 256.0f);
   const auto y_step = static_cast<int64_t>(static_cast<float>(old_height) /
                                            static_cast<float>(new_height) * 256.0f);
 

@@ -229,8 +229,7 @@ std::string Scale2(const std::string& path, const std::string& destination,
     new_width = ToSide(mw);
     new_height = ToSide(h / w * mw);
   }
-  if (bitmap.ScaleNearest(new_width, new_height))
-    WriteWorkedBitmap(bitmap, temporary, destination);
+  if (bitmap.ScaleNearest(new_width, new_height)) WriteWorkedBitmap(bitmap, temporary, destination);
   return kOk;
 }
 

@@ -85,7 +85,8 @@ TEST_F(BitmapExTest, EightBitPixelsGoThroughThePaletteTheHeaderCounts) {
   const uint32_t expected[2][3] = {{0x001E140A, 0x003C3228, 0x005A5046},
                                    {0x005A5046, 0x00000000, 0x001E140A}};
   for (int row = 0; row < 2; ++row)
-    for (int x = 0; x < 3; ++x) EXPECT_EQ(bitmap_.GetPixel(x, row), expected[row][x]) << x << "," << row;
+    for (int x = 0; x < 3; ++x)
+      EXPECT_EQ(bitmap_.GetPixel(x, row), expected[row][x]) << x << "," << row;
 
   // The headers now describe the 32-bit image in memory.
   EXPECT_EQ(bitmap_.GetInfoHeader().bit_count, 32);
@@ -132,8 +133,8 @@ TEST_F(BitmapExTest, TopDownRowsAreTurnedBottomUp) {
 
 TEST_F(BitmapExTest, SidesUpToTheLimitLoad) {
   std::string palette(4 * 2, '\0');
-  ASSERT_TRUE(LoadBytes(BmpFile(CBitmapEx::kMaxSide, 1, 8, palette,
-                                std::string(CBitmapEx::kMaxSide, '\1'), 2)));
+  ASSERT_TRUE(LoadBytes(
+      BmpFile(CBitmapEx::kMaxSide, 1, 8, palette, std::string(CBitmapEx::kMaxSide, '\1'), 2)));
   EXPECT_EQ(bitmap_.GetWidth(), CBitmapEx::kMaxSide);
 }
 
@@ -184,8 +185,10 @@ TEST_F(BitmapExTest, ImpossibleHeadersLeaveTheBitmapEmpty) {
     size_t offset;
     uint32_t value;
   } kPatches[] = {
-      {"not a BMP file", 0, 0x5A5A},         {"data offset past the end", 10, 1000},
-      {"data offset inside the headers", 10, 20}, {"information header of 12 bytes", 14, 12},
+      {"not a BMP file", 0, 0x5A5A},
+      {"data offset past the end", 10, 1000},
+      {"data offset inside the headers", 10, 20},
+      {"information header of 12 bytes", 14, 12},
       {"information header larger than the file", 14, 0xFFFFFFF0},
   };
   for (const auto& p : kPatches) {
@@ -221,9 +224,9 @@ TEST_F(BitmapExTest, FailedLoadEmptiesALoadedBitmap) {
 TEST_F(BitmapExTest, SavesTwentyFourBitRowsPaddedToWords) {
   // Three 32-bit pixels a row; saved as 9 bytes padded to 12, the fourth
   // bytes dropped.
-  ASSERT_TRUE(LoadBytes(BmpFile(3, 2, 32, "",
-                                Row32({0xFF010203, 0xFF040506, 0xFF070809}) +
-                                    Row32({0x000A0B0C, 0x000D0E0F, 0x00101112}))));
+  ASSERT_TRUE(LoadBytes(BmpFile(
+      3, 2, 32, "",
+      Row32({0xFF010203, 0xFF040506, 0xFF070809}) + Row32({0x000A0B0C, 0x000D0E0F, 0x00101112}))));
   ASSERT_TRUE(bitmap_.Save(Path("out.bmp")));
   const std::string out = ReadFile("out.bmp");
   ASSERT_EQ(out.size(), 54u + 2 * 12);
@@ -236,8 +239,9 @@ TEST_F(BitmapExTest, SavesTwentyFourBitRowsPaddedToWords) {
   EXPECT_EQ(static_cast<uint8_t>(out[28]), 24);
   EXPECT_EQ(GetU32(out, 30), 0u);  // no compression
   EXPECT_EQ(GetU32(out, 46), 0u);  // no palette
-  EXPECT_EQ(out.substr(54), Bytes({3, 2, 1, 6, 5, 4, 9, 8, 7, 0, 0, 0,  //
-                                   0x0C, 0x0B, 0x0A, 0x0F, 0x0E, 0x0D, 0x12, 0x11, 0x10, 0, 0, 0}));
+  EXPECT_EQ(out.substr(54),
+            Bytes({3,    2,    1,    6,    5,    4,    9,    8,    7,    0, 0, 0,  //
+                   0x0C, 0x0B, 0x0A, 0x0F, 0x0E, 0x0D, 0x12, 0x11, 0x10, 0, 0, 0}));
 
   // Still 32-bit in memory; the saved file reads back as the same colours.
   EXPECT_EQ(bitmap_.GetInfoHeader().bit_count, 32);
@@ -256,9 +260,10 @@ TEST_F(BitmapExTest, GrayUsesWeightsThatAddUpTo255) {
     uint8_t grey;
   } kCases[] = {
       {0xFFC8C8C8, 199},  // B = G = R = 200
-      {0xFFFFFFFF, 254}, {0xFFFF0000, 75},  // red alone
-      {0xFF00FF00, 149},                    // green alone
-      {0xFF0000FF, 28},                     // blue alone
+      {0xFFFFFFFF, 254},  // white
+      {0xFFFF0000, 75},   // red alone
+      {0xFF00FF00, 149},  // green alone
+      {0xFF0000FF, 28},   // blue alone
       {0xFF000000, 0},
   };
   std::string row;
@@ -280,10 +285,10 @@ TEST_F(BitmapExTest, ScaleNearestSamplesWithTruncatedFixedPointSteps) {
   const std::string file = BmpFile(7, 3, 32, "", pixels);
 
   const struct {
-    int width, height;            // asked for
-    int got_width, got_height;    // the result's size
-    std::map<int, int> columns;   // destination column -> source column
-    std::map<int, int> rows;      // destination row -> source row
+    int width, height;           // asked for
+    int got_width, got_height;   // the result's size
+    std::map<int, int> columns;  // destination column -> source column
+    std::map<int, int> rows;     // destination row -> source row
   } kCases[] = {
       // Steps 7/3 * 256 -> 597 and 3/1 * 256 -> 768: columns 0, 2, 4.
       {3, 1, 3, 1, {{0, 0}, {1, 2}, {2, 4}}, {{0, 0}}},

@@ -127,12 +127,10 @@ TEST_F(ImageProcessTest, SizeReportsWidthAndHeightOrZeroes) {
     std::string path;
     const char* result;
   } kCases[] = {
-      {Path("photo.png"), "640,480"},      {Path("photo.jpg"), "31,17"},
-      {Path("photo.bmp"), "3,2"},          {Path("widest.png"), "16384,2"},
-      {Path("too-wide.png"), "0,0"},       {Path("too-high.png"), "0,0"},
-      {Path("text.png"), "0,0"},           {Path("empty.png"), "0,0"},
-      {Path("cut.png"), "0,0"},            {Path("folder.png"), "0,0"},
-      {Path("missing.png"), "0,0"},        {"", "0,0"},
+      {Path("photo.png"), "640,480"},  {Path("photo.jpg"), "31,17"},  {Path("photo.bmp"), "3,2"},
+      {Path("widest.png"), "16384,2"}, {Path("too-wide.png"), "0,0"}, {Path("too-high.png"), "0,0"},
+      {Path("text.png"), "0,0"},       {Path("empty.png"), "0,0"},    {Path("cut.png"), "0,0"},
+      {Path("folder.png"), "0,0"},     {Path("missing.png"), "0,0"},  {"", "0,0"},
       {dir() + "/图片俓.png", "7,5"},
   };
   for (const auto& c : kCases) {
@@ -154,14 +152,17 @@ TEST_F(ImageProcessTest, RequestsThatNameNoMethodWeCarryOut) {
       {"not JSON", {"size " + path}, kBadArgument},
       {"a non-text argument", {""}, kBadArgument},
       {"method blur", {Request({{"method", "blur"}, {"path", path}})}, UnknownMethod("blur")},
-      {"method compared exactly", {Request({{"method", "Size"}, {"path", path}})},
+      {"method compared exactly",
+       {Request({{"method", "Size"}, {"path", path}})},
        UnknownMethod("Size")},
       {"method as a number", {Request({{"method", "#3"}, {"path", path}})}, UnknownMethod("")},
       {"not an object", {"[1,2]"}, UnknownMethod("")},
       {"member names without case",
-       {Request({{"METHOD", "size"}, {"Path", path}}), "ignored"}, "400,200"},
+       {Request({{"METHOD", "size"}, {"Path", path}}), "ignored"},
+       "400,200"},
       {"maxWidth as a number",
-       {Request({{"method", "scale2"}, {"path", path}, {"maxWidth", "#100"}, {"maxHeight", "100"}})},
+       {Request(
+           {{"method", "scale2"}, {"path", path}, {"maxWidth", "#100"}, {"maxHeight", "100"}})},
        UnknownMethod("scale2")},
       {"maxHeight missing",
        {Request({{"method", "scale2"}, {"path", path}, {"maxWidth", "100"}})},
@@ -204,12 +205,26 @@ TEST_F(ImageProcessTest, Scale2FitsTheImageIntoTheBoxKeepingItsProportions) {
       {"tall JPEG over itself", "a.jpg", "jpeg", 200, 400, "100", "100", "", {"jpeg", 50, 100}},
       {"box limited by its width", "a.png", "png", 400, 200, "100", "1000", "", {"png", 100, 50}},
       {"box limited by its height", "a.png", "png", 400, 200, "1000", "20", "", {"png", 40, 20}},
-      {"box sides as C numbers", "a.png", "png", 400, 200, " +300px", "1000", "",
+      {"box sides as C numbers",
+       "a.png",
+       "png",
+       400,
+       200,
+       " +300px",
+       "1000",
+       "",
        {"png", 300, 150}},
       {"a side below 1 becomes 1", "a.png", "png", 401, 3, "100", "100", "", {"png", 100, 1}},
       {"negative box", "a.png", "png", 400, 200, "-5", "100", "", {"png", 1, 1}},
-      {"to another file and format by extension", "a.png", "png", 400, 200, "100", "100",
-       "b.JPG", {"jpeg", 100, 50}},
+      {"to another file and format by extension",
+       "a.png",
+       "png",
+       400,
+       200,
+       "100",
+       "100",
+       "b.JPG",
+       {"jpeg", 100, 50}},
       {"to BMP", "a.jpg", "jpeg", 400, 200, "100", "100", "b.bmp", {"bmp", 100, 50}},
       {"already fits, converted", "a.png", "png", 80, 60, "100", "100", "b.bmp", {"bmp", 80, 60}},
   };
@@ -265,8 +280,9 @@ TEST_F(ImageProcessTest, GrayWritesGreyLevels) {
   const Rgb grey200 = {200, 200, 200}, red = {255, 0, 0}, green = {0, 255, 0}, blue = {0, 0, 255};
   MakeImage("c.png", {{grey200, red}, {green, blue}}, "png");
 
-  EXPECT_EQ(Run(Request({{"method", "gray"}, {"path", Path("c.png")}, {"pathDest", Path("g.png")}})),
-            "OK");
+  EXPECT_EQ(
+      Run(Request({{"method", "gray"}, {"path", Path("c.png")}, {"pathDest", Path("g.png")}})),
+      "OK");
   const std::vector<std::vector<Rgb>> expected = {{{199, 199, 199}, {75, 75, 75}},
                                                   {{149, 149, 149}, {28, 28, 28}}};
   EXPECT_EQ(Pixels("g.png"), expected);
