@@ -6,6 +6,7 @@
 #include "browser/host_dispatch.h"
 #include "browser/page_command.h"
 #include "services/file_methods.h"
+#include "services/image_process.h"
 #include "services/registry_methods.h"
 #include "services/service_arguments.h"
 #include "services/transfer_methods.h"
@@ -64,6 +65,9 @@ bool InvokeServiceMethod(int id, const std::vector<ScriptValue>& arguments,
       return true;
     case kMethodHttpUpload2:
       result = Upload(arguments, callbacks, true);
+      return true;
+    case kMethodImageProcess:
+      result = TextResult(ImageProcess(TextsOf(arguments)));
       return true;
     case kMethodRegisterRead:
       result = TextResult(RegisterRead(TextsOf(arguments)));

@@ -1,6 +1,7 @@
 // The service methods of window.external as a page uses them: the real
 // client, a shipped page of our own, the real bridge, and the demo service
 // for the transfers.
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
 #include "tests/gui/gui_fixture.h"
@@ -48,6 +49,13 @@ put('base64', x.FileToBase64(home + '/data/t/abc.txt'));
 var db = JSON.parse(x.AppInterface_ReadFileDB(home + '/data/school.db', 0, 'select name from pupils'));
 put('db', db.Error + '/' + JSON.stringify(db.DBData[0].TableData.Data));
 
+var picture = home + '/data/picture.png';
+put('imagesize', x.ImageProcess(JSON.stringify({method: 'size', path: picture})));
+put('imagescale', x.ImageProcess(JSON.stringify({method: 'scale2', path: picture,
+    pathDest: home + '/data/small.jpg', maxWidth: '100', maxHeight: '100'})));
+put('imagesmall', x.ImageProcess(JSON.stringify({method: 'size', path: home + '/data/small.jpg'})));
+put('imagebad', x.ImageProcess('not json'));
+
 var service = '@SERVICE@';
 var port = Number(service.split(':')[2]);
 put('upload', x.HTTPUpload2('file', home + '/data/t/abc.txt', '127.0.0.1', port, '/upload',
@@ -67,6 +75,10 @@ TEST_F(PageMethods, APageUsesEveryServiceMethodThroughWindowExternal) {
                 reinterpret_cast<const char*>(
                     u8"create table pupils(name text); insert into pupils values('小明');")),
             "");
+  GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 640, 480);
+  gdk_pixbuf_fill(picture, 0x3366ccff);
+  ASSERT_TRUE(gdk_pixbuf_save(picture, Path("data/picture.png").c_str(), "png", nullptr, nullptr));
+  g_object_unref(picture);
   std::string page = reinterpret_cast<const char*>(kMethodsPage);
   const std::string service = demo_.Url("");
   page.replace(page.find("@SERVICE@"), 9, service.substr(0, service.size()));
@@ -93,6 +105,10 @@ TEST_F(PageMethods, APageUsesEveryServiceMethodThroughWindowExternal) {
       {"delete", "1/0"},
       {"base64", "YWJj="},
       {"db", "0/[\"小明\"]"},
+      {"imagesize", "640,480"},
+      {"imagescale", "OK"},
+      {"imagesmall", "100,75"},
+      {"imagebad", "ERR:参数不正确"},
       {"upload", "0,uploaded abc.txt 3|class=b|grade=3|"},
       {"badupload", "1002005"},
       {"download", "0"},
