@@ -16,7 +16,7 @@ for p in "$build/app/tomerack" /usr/bin/xvfb-run base64; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/base64-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 program=$work/program
 cmake --install "$build" --prefix "$program" >/dev/null
 head -c $((mib << 20)) /dev/urandom >"$program/data.bin"

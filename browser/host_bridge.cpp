@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "browser/host_dispatch.h"
 #include "platform/codepage.h"
@@ -26,7 +27,9 @@ constexpr const char kBridgeWorldScriptTemplate[] = R"JS((function () {
     var x = new XMLHttpRequest();
     x.open('POST', url, false);
     x.send(JSON.stringify(request));
-    return x.status === 200 ? x.responseText : null;
+    if (x.status !== 200) return null;
+    // A bare text is passed on behind its mark (a rope: nothing is copied).
+    return x.getResponseHeader('@TEXT_HEADER@') === '1' ? 'T' + x.responseText : x.responseText;
   }
   var key = null;
   try {
@@ -83,10 +86,16 @@ constexpr const char kExternalForwarderScript[] = R"JS((function () {
   var listen = EventTarget.prototype.addEventListener, dispatch = EventTarget.prototype.dispatchEvent;
   var Custom = CustomEvent, Mouse = MouseEvent, stringify = JSON.stringify, parse = JSON.parse;
   var Err = Error, TypeErr = TypeError;
+  var charAt = String.prototype.charAt, substring = String.prototype.substring;
   var answer;
   function ask(request) {
     answer = undefined;
     apply(dispatch, channel, [new Custom('tomerack-call', {detail: stringify(request)})]);
+    if (typeof answer === 'string' && apply(charAt, answer, [0]) === 'T') {
+      var text = apply(substring, answer, [1]);
+      answer = undefined;
+      return {v: text};
+    }
     var reply = typeof answer === 'string' ? parse(answer) : null;
     answer = undefined;
     if (!reply || reply.u) throw new Err('window.external is not available here');
@@ -187,8 +196,9 @@ std::string NewBridgeToken() {
 }
 
 std::string BuildBridgeWorldScript(const std::string& secret) {
-  return Replace(Replace(kBridgeWorldScriptTemplate, "@SECRET@", secret), "@SCHEME@",
-                 kHostBridgeScheme);
+  return Replace(Replace(Replace(kBridgeWorldScriptTemplate, "@SECRET@", secret), "@SCHEME@",
+                         kHostBridgeScheme),
+                 "@TEXT_HEADER@", kBareTextHeader);
 }
 
 std::string BuildExternalForwarderScript() {
@@ -240,7 +250,8 @@ ScriptValue ScriptValueFromJson(const void* json_item) {
 
 std::string AnswerBridgeRequest(CImpIDispatch& external, const std::string& secret,
                                 BridgeKeys& keys, const BridgeCaller& caller,
-                                const std::string& body, int& status) {
+                                const std::string& body, int& status, bool& bare_text) {
+  bare_text = false;
   JsonPtr request = ParseJson(body);
   if (!request || !cJSON_IsObject(request.get())) {
     status = 400;
@@ -304,6 +315,16 @@ std::string AnswerBridgeRequest(CImpIDispatch& external, const std::string& secr
   } else {
     status = 400;
     return ErrorAnswer("bad request");
+  }
+  // A call's text goes out as it is: a result may be tens of MiB (a file as
+  // Base64), which is then neither copied here nor escaped and parsed.
+  if (std::strcmp(op, "call") == 0 && (result.kind() == ScriptValueKind::kString ||
+                                       result.kind() == ScriptValueKind::kStringRef)) {
+    bare_text = true;
+    if (std::string* ansi = result.mutable_ansi_text()) {
+      return platform::IsAsciiText(*ansi) ? std::move(*ansi) : platform::GbkToUtf8(*ansi);
+    }
+    return platform::Utf16ToUtf8(result.text());
   }
   if (cJSON* value = ScriptValueToJson(result)) cJSON_AddItemToObject(answer.get(), "v", value);
   return PrintJson(answer.get(), false);

@@ -11,7 +11,9 @@
 //   {"t": key, "op": "call", "id": 121, "args": [...]}    method call
 //   {"t": key, "op": "has", "name": "QuitApp"}    name -> id only
 // and whose answer is {"id": n, "v": value} or {"v": value} ("v" absent for
-// undefined), or {"e": message}, which the forwarder throws.
+// undefined), or {"e": message}, which the forwarder throws. A call whose
+// value is a text answers the text itself, unescaped, with the header
+// kBareTextHeader: 1; the host's half hands it on behind a "T".
 //
 // The secret is the process's and lives only in the host's world; a key is
 // handed to one document when the host admits it, and dies with the view's
@@ -28,6 +30,8 @@ class CImpIDispatch;
 
 // The scheme of the host's requests.
 inline constexpr const char kHostBridgeScheme[] = "tomerack-host";
+// The answer header that marks a bare text.
+inline constexpr const char kBareTextHeader[] = "X-Tomerack-Text";
 // The script world of the host's half of the bridge.
 inline constexpr const char kHostScriptWorld[] = "tomerack";
 
@@ -70,10 +74,11 @@ struct BridgeCaller {
 
 // Carries out one request body against the object and gives the answer body.
 // status is 200, or 403 when the secret or key is wrong or the caller is not
-// admitted, 400 when the body is not a request.
+// admitted, 400 when the body is not a request; bare_text tells that the
+// answer is a call's text as it is (UTF-8), not JSON.
 std::string AnswerBridgeRequest(CImpIDispatch& external, const std::string& secret,
                                 BridgeKeys& keys, const BridgeCaller& caller,
-                                const std::string& body, int& status);
+                                const std::string& body, int& status, bool& bare_text);
 
 // JSON <-> script values, as the wire carries them.
 ScriptValue ScriptValueFromJson(const void* json_item);

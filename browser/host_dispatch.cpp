@@ -80,6 +80,6 @@ int IntegerArgument(const std::vector<ScriptValue>& arguments, size_t index) {
   }
 }
 
-ScriptValue TextResult(const std::string& gbk) {
-  return ScriptValue::String(platform::GbkToUtf16(gbk));
+ScriptValue TextResult(std::string gbk) {
+  return ScriptValue::AnsiString(std::move(gbk));
 }

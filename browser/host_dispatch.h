@@ -49,4 +49,4 @@ std::string TextArgument(const std::vector<ScriptValue>& arguments, size_t index
 // texts; other kinds and missing arguments give 0.
 int IntegerArgument(const std::vector<ScriptValue>& arguments, size_t index);
 // A GBK text as a script string.
-ScriptValue TextResult(const std::string& gbk);
+ScriptValue TextResult(std::string gbk);

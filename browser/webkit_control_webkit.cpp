@@ -30,18 +30,28 @@ const std::string& BridgeSecret() {
   return secret;
 }
 
-void AnswerRequest(WebKitURISchemeRequest* request, int status, const std::string& body,
-                   const char* origin) {
-  GBytes* bytes = g_bytes_new(body.data(), body.size());
+void AnswerRequest(WebKitURISchemeRequest* request, int status, std::string body,
+                   const char* origin, bool bare_text = false) {
+  // The stream owns the answer; a large one is not copied again.
+  auto* owned = new std::string(std::move(body));
+  const auto size = static_cast<gint64>(owned->size());
+  GBytes* bytes = g_bytes_new_with_free_func(
+      owned->data(), owned->size(), [](gpointer data) { delete static_cast<std::string*>(data); },
+      owned);
   GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-  WebKitURISchemeResponse* response =
-      webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
+  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, size);
   webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), nullptr);
-  webkit_uri_scheme_response_set_content_type(response, "application/json; charset=utf-8");
+  webkit_uri_scheme_response_set_content_type(
+      response, bare_text ? "text/plain; charset=utf-8" : "application/json; charset=utf-8");
   SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
   soup_message_headers_append(headers, "Access-Control-Allow-Origin",
                               origin != nullptr && *origin != '\0' ? origin : "*");
   soup_message_headers_append(headers, "Cache-Control", "no-store");
+  if (bare_text) {
+    soup_message_headers_append(headers, kBareTextHeader, "1");
+    // The host's half reads the mark across origins.
+    soup_message_headers_append(headers, "Access-Control-Expose-Headers", kBareTextHeader);
+  }
   webkit_uri_scheme_response_set_http_headers(response, headers);
   webkit_uri_scheme_request_finish_with_response(request, response);
   g_object_unref(response);
@@ -86,9 +96,10 @@ void OnBridgeRequest(WebKitURISchemeRequest* request, gpointer) {
     return control->AdmitsDocument(from, url);
   };
   int status = 200;
+  bool bare_text = false;
   std::string answer = AnswerBridgeRequest(*external, BridgeSecret(), control->bridge_keys(),
-                                           caller, ReadBody(request), status);
-  AnswerRequest(request, status, answer, origin);
+                                           caller, ReadBody(request), status, bare_text);
+  AnswerRequest(request, status, std::move(answer), origin, bare_text);
 }
 
 WebKitWebContext* SharedContext() {

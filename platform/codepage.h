@@ -31,6 +31,8 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 
 // GBK <-> UTF-8 through UTF-16.
 std::string GbkToUtf8(std::string_view gbk);
+// Whether text is plain ASCII, which is the same in GBK and in UTF-8.
+bool IsAsciiText(std::string_view text);
 std::string Utf8ToGbk(std::string_view utf8);
 
 // True when every character of the UTF-8 text survives a round trip through

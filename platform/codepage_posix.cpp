@@ -89,9 +89,32 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
   }
 }
 
+// Page texts are often plain ASCII (Base64, JSON, numbers), which is the
+// same in every code page here: it is widened or narrowed without iconv.
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+bool IsAscii(std::u16string_view text) {
+  for (char16_t u : text) {
+    if (u >= 0x80) return false;
+  }
+  return true;
+}
+
+std::string Narrowed(std::u16string_view ascii) {
+  std::string out(ascii.size(), '\0');
+  for (size_t i = 0; i < ascii.size(); ++i) out[i] = static_cast<char>(ascii[i]);
+  return out;
+}
+
 }  // namespace
 
 std::u16string GbkToUtf16(std::string_view gbk) {
+  if (IsAscii(gbk)) return std::u16string(gbk.begin(), gbk.end());
   std::string bytes;
   Convert(GbkDecoder(), gbk.data(), gbk.size(), bytes, [&bytes](const char*& in, size_t& left) {
     // Skip one character: a lead byte with its trail byte when both are there.
@@ -109,6 +132,7 @@ std::u16string GbkToUtf16(std::string_view gbk) {
 }
 
 std::string Utf16ToGbk(std::u16string_view utf16) {
+  if (IsAscii(utf16)) return Narrowed(utf16);
   std::string le;
   le.reserve(utf16.size() * 2);
   for (char16_t u : utf16) {
@@ -185,6 +209,7 @@ bool Utf8ToUtf16(std::string_view utf8, std::u16string& out, Utf8Mode mode) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view utf16) {
+  if (IsAscii(utf16)) return Narrowed(utf16);
   std::string out;
   out.reserve(utf16.size() * 3);
   for (size_t i = 0; i < utf16.size(); ++i) {
@@ -201,7 +226,12 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
   return out;
 }
 
+bool IsAsciiText(std::string_view text) {
+  return IsAscii(text);
+}
+
 std::string GbkToUtf8(std::string_view gbk) {
+  if (IsAscii(gbk)) return std::string(gbk);
   return Utf16ToUtf8(GbkToUtf16(gbk));
 }
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <utility>
 
+#include "platform/codepage.h"
 #include "util/text_encoding.h"
 
 ScriptValue ScriptValue::Int16(int16_t value) {
@@ -65,8 +66,19 @@ int32_t ScriptValue::integer() const {
   return integer_;
 }
 
+ScriptValue ScriptValue::AnsiString(std::string gbk) {
+  ScriptValue v(ScriptValueKind::kString);
+  v.ansi_ = std::move(gbk);
+  v.widened_ = false;
+  return v;
+}
+
 const std::u16string& ScriptValue::text() const {
   if (kind_ == ScriptValueKind::kStringRef && text_ref_ != nullptr) return *text_ref_;
+  if (!widened_) {
+    text_ = platform::GbkToUtf16(*ansi_);
+    widened_ = true;
+  }
   return text_;
 }
 

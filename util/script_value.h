@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 enum class ScriptValueKind {
@@ -36,6 +37,10 @@ class ScriptValue {
   static ScriptValue String(std::u16string value);
   // The referenced string must outlive the value.
   static ScriptValue StringRef(const std::u16string* value);
+  // A string held in the code page (GBK), as the host's methods make their
+  // results; it is widened only when text() is asked for, so that a large
+  // result can reach the page without a UTF-16 copy.
+  static ScriptValue AnsiString(std::string gbk);
   static ScriptValue Other() { return ScriptValue(ScriptValueKind::kOther); }
 
   ScriptValueKind kind() const { return kind_; }
@@ -47,6 +52,15 @@ class ScriptValue {
   // The string of the string kinds, a missing reference as empty; empty for
   // other kinds.
   const std::u16string& text() const;
+  // The GBK text of a string made by AnsiString, else null.
+  const std::string* ansi_text() const {
+    return kind_ == ScriptValueKind::kString && ansi_ ? &*ansi_ : nullptr;
+  }
+  // The same, for a caller that takes the text away (the value is then
+  // spent).
+  std::string* mutable_ansi_text() {
+    return kind_ == ScriptValueKind::kString && ansi_ ? &*ansi_ : nullptr;
+  }
 
  private:
   explicit ScriptValue(ScriptValueKind kind) : kind_(kind) {}
@@ -54,7 +68,10 @@ class ScriptValue {
   ScriptValueKind kind_ = ScriptValueKind::kEmpty;
   int32_t integer_ = 0;
   double real_ = 0;
-  std::u16string text_;
+  mutable std::u16string text_;
+  // Set for AnsiString values; text_ is filled from it on first use.
+  std::optional<std::string> ansi_;
+  mutable bool widened_ = true;
   const int32_t* integer_ref_ = nullptr;
   const std::u16string* text_ref_ = nullptr;
 };

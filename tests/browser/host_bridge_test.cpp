@@ -28,7 +28,7 @@ class HostBridgeCalls : public HostBridge {
     HostBridge::TearDown();
   }
   std::string Ask(const std::string& body) {
-    return AnswerBridgeRequest(*window_, "sec", keys_, caller_, body, status_);
+    return AnswerBridgeRequest(*window_, "sec", keys_, caller_, body, status_, bare_text_);
   }
   // A key for a document at the address, or "" when refused.
   std::string Hello(const std::string& url) {
@@ -45,6 +45,7 @@ class HostBridgeCalls : public HostBridge {
   BridgeCaller caller_;
   bool admitting_ = true;
   int status_ = 0;
+  bool bare_text_ = false;
 };
 
 TEST_F(HostBridgeCalls, AnswersGetCallAndHasForAKeyedDocument) {
@@ -55,8 +56,11 @@ TEST_F(HostBridgeCalls, AnswersGetCallAndHasForAKeyedDocument) {
             R"({"e":"window.external has no member testit"})");
   EXPECT_EQ(status_, 200);
   EXPECT_EQ(Call(key, R"("op":"get","name":"TestIt")"), R"({"id":1,"v":true})");
+  EXPECT_FALSE(bare_text_);
+  // A text comes back bare (UTF-8), marked as such.
   EXPECT_EQ(Call(key, reinterpret_cast<const char*>(u8R"("op":"call","id":1,"args":["数",5])")),
-            reinterpret_cast<const char*>(u8R"({"v":"para1:数,para2:5"})"));
+            reinterpret_cast<const char*>(u8"para1:数,para2:5"));
+  EXPECT_TRUE(bare_text_);
   EXPECT_EQ(Call(key, R"("op":"call","id":102,"args":["http://x/"])"), R"({"v":null})");
   // "in" looks the name up and carries nothing out.
   EXPECT_EQ(Call(key, R"("op":"has","name":"quitapp")"), R"({"id":121})");
