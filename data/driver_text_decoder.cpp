@@ -1,14 +1,32 @@
 #include "data/driver_text_decoder.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/codepage.h"
 
-void DriverTextDecoder::ToAnsi(std::string& text) {
-  if (std::all_of(text.begin(), text.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-    return;
+namespace {
+
+bool IsAscii(std::string_view text) {
+  const char* p = text.data();
+  size_t n = text.size();
+  // Eight bytes at a time: most cells of a result are ASCII.
+  for (; n >= 8; p += 8, n -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    if ((word & 0x8080808080808080ull) != 0) return false;
   }
+  for (; n > 0; ++p, --n) {
+    if (static_cast<unsigned char>(*p) >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string_view DriverTextDecoder::ToAnsi(std::string_view text) {
+  if (IsAscii(text)) return text;
   // Lenient: an invalid sequence becomes U+FFFD, as in Utf8ToAnsi.
   (void)platform::Utf8ToUtf16(text, wide_, platform::Utf8Mode::kLenient);
   if (!table_) table_ = std::make_unique<Entry[]>(1 << 16);
@@ -17,8 +35,8 @@ void DriverTextDecoder::ToAnsi(std::string& text) {
     if (unit >= 0xD800 && unit <= 0xDFFF) {
       // Surrogate pairs stand for one character together: the whole text
       // goes through the ordinary conversion.
-      text = platform::Utf16ToGbk(wide_);
-      return;
+      out_ = platform::Utf16ToGbk(wide_);
+      return out_;
     }
     Entry& entry = table_[unit];
     if (entry.length == 0) {
@@ -29,5 +47,12 @@ void DriverTextDecoder::ToAnsi(std::string& text) {
     }
     out_.append(entry.bytes, entry.length);
   }
-  text.swap(out_);
+  return out_;
+}
+
+void DriverTextDecoder::ToAnsi(std::string& text) {
+  std::string_view converted = ToAnsi(std::string_view(text));
+  // Converted into out_: take it, and keep the old text's storage for the
+  // next conversion.
+  if (converted.data() != text.data()) text.swap(out_);
 }

@@ -5,11 +5,16 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 class DriverTextDecoder {
  public:
   // Converts text in place. ASCII is left as it is.
   void ToAnsi(std::string& text);
+
+  // The converted text: text itself when it is ASCII, else a text the
+  // decoder holds until its next call, zero-terminated.
+  std::string_view ToAnsi(std::string_view text);
 
  private:
   struct Entry {
