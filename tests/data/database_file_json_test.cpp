@@ -147,6 +147,36 @@ TEST_F(ReadDatabaseFileJsonTest, AFailingQueryReplacesTheWholeAnswer) {
   EXPECT_EQ(Answer(ReadDatabaseFileJson(path, true, "")).Text("Error"), "0");
 }
 
+// The answer in its own buffer, for large answers, is the same text with
+// the same code and error, on success and on failure.
+TEST_F(ReadDatabaseFileJsonTest, TheBufferFormGivesTheSameAnswer) {
+  std::string school = MakeFile("school.db", kSchool);
+  const struct {
+    std::string path;
+    bool names_only;
+    std::string statement;
+  } kCases[] = {
+      {school, false, ""},
+      {school, true, ""},
+      {school, false, "select name from pupils order by id"},
+      {school, false, "update pupils set name = 'c' where id = 1"},
+      {school, false, "select * from missing"},
+      {Path("gone.db"), false, ""},
+      {"/d/notes.md", false, ""},
+  };
+  for (const auto& c : kCases) {
+    std::string json;
+    std::string error;
+    int32_t code = ReadDatabaseFile(c.path, c.names_only, c.statement, json, &error);
+    DatasetText buffer;
+    std::string buffer_error;
+    EXPECT_EQ(ReadDatabaseFile(c.path, c.names_only, c.statement, buffer, &buffer_error), code);
+    EXPECT_EQ(buffer.view(), json) << c.statement;
+    EXPECT_EQ(buffer.length, json.size() + 1);
+    EXPECT_EQ(buffer_error, error);
+  }
+}
+
 TEST_F(ReadDatabaseFileJsonTest, FilesThatCannotBeReadAnswerTheirError) {
   WriteFile("notes.md", "# notes");
   WriteFile("report.xlsx", "not really");

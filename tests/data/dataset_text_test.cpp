@@ -75,4 +75,43 @@ TEST(DatasetTextBuilderTest, GrowsForLongNamesAndValues) {
   cJSON_Delete(root);
 }
 
+// Inside a larger answer the dataset follows text of its own: only the
+// dataset's placeholder is replaced, and more text can follow it.
+TEST(DatasetTextBuilderTest, WritesIntoTextThatIsAlreadyThere) {
+  GrowingText text;
+  const std::string head = "{\"before\":\"99999999\",\"TableData\":";
+  text.Append(head);
+  DatasetTextBuilder builder(1, text);
+  builder.AddColumnName("v", 1);
+  builder.AddValue("99999999", 8);
+  builder.Close(1);
+  text.Append("}");
+  DatasetText answer = text.Release();
+  EXPECT_EQ(answer.view(), head +
+                               "{\r\n\t\"Rows\":\"1\"       ,\r\n\t\"Columns\":\"1\",\r\n\t"
+                               "\"ColumnName\":[\"v\"],\"Data\":[\"99999999\"]\r\n}}");
+  EXPECT_EQ(answer.length, answer.view().size() + 1);
+  EXPECT_EQ(answer.data[answer.view().size()], '\0');
+}
+
+TEST(GrowingTextTest, KeepsItsTextWhileItGrowsAndCutsBack) {
+  GrowingText text;
+  EXPECT_EQ(text.Release().length, 0u);  // never written: no text at all
+
+  std::string expected;
+  for (int i = 0; i < 200; ++i) {
+    std::string piece(1000 + i * 37, static_cast<char>('a' + i % 26));
+    text.Append(piece);
+    expected += piece;
+  }
+  size_t kept = text.size();
+  text.AppendQuoted("x\"y", 3);
+  EXPECT_EQ(std::string(text.data() + kept, text.size() - kept), "\"x\\\"y\"");
+  text.Truncate(kept);
+  text.Truncate(kept + 100);  // never longer than it was
+  DatasetText released = text.Release();
+  EXPECT_EQ(released.view(), expected);
+  EXPECT_EQ(text.size(), 0u);
+}
+
 }  // namespace

@@ -26,6 +26,11 @@ TEST(DriverTextDecoderTest, AgreesWithUtf8ToAnsi) {
       std::string text = utf8;
       decoder.ToAnsi(text);
       EXPECT_EQ(text, expected) << testing::PrintToString(utf8);
+      // The view form answers the same, zero-terminated as the dataset
+      // text's escape needs.
+      std::string_view view = decoder.ToAnsi(std::string_view(utf8));
+      EXPECT_EQ(view, expected) << testing::PrintToString(utf8);
+      EXPECT_EQ(view.data()[view.size()], '\0');
     }
   }
 }
