@@ -16,8 +16,12 @@ constexpr size_t kNextPartBytes = 65536;
 
 // The buffer of a bound column, with the terminator. Drivers pad what a
 // value leaves of it with zeros, so it is not made larger than most values
-// need; a longer value is read again.
+// need; a longer value is read again. Each slot has one byte more that
+// stays zero, so a value ends inside its slot whatever the driver writes.
 constexpr size_t kBoundBytes = 128;
+constexpr size_t kSlotBytes = kBoundBytes + 1;
+
+constexpr char kNoText[] = "";
 
 }  // namespace
 
@@ -112,6 +116,10 @@ void OdbcStatement::BindText(SQLUSMALLINT column, char* buffer, SQLLEN size, SQL
                 SQL_HANDLE_STMT, statement_.get());
 }
 
+void OdbcStatement::Unbind() noexcept {
+  SQLFreeStmt(statement_.get(), SQL_UNBIND);
+}
+
 bool OdbcStatement::CanGetBoundData() {
   SQLUINTEGER extensions = 0;
   SQLRETURN rc = SQLGetInfo(connection_, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions,
@@ -123,13 +131,18 @@ bool OdbcStatement::CanGetBoundData() {
 OdbcTextRows::OdbcTextRows(OdbcStatement& statement, SQLUSMALLINT columns)
     : statement_(statement), columns_(columns) {
   if (columns_ == 0 || !statement_.CanGetBoundData()) return;
-  buffers_.resize(columns_ * kBoundBytes);
+  buffers_.assign(columns_ * kSlotBytes, '\0');
   indicators_.resize(columns_);
-  for (SQLUSMALLINT column = 1; column <= columns_; ++column) {
-    statement_.BindText(column, buffers_.data() + (column - 1) * kBoundBytes,
-                        static_cast<SQLLEN>(kBoundBytes), &indicators_[column - 1]);
+  try {
+    for (SQLUSMALLINT column = 1; column <= columns_; ++column) {
+      statement_.BindText(column, buffers_.data() + (column - 1) * kSlotBytes,
+                          static_cast<SQLLEN>(kBoundBytes), &indicators_[column - 1]);
+    }
+    bound_ = true;
+  } catch (const OdbcException&) {
+    // A column the driver will not bind: every value is read with SQLGetData.
+    statement_.Unbind();
   }
-  bound_ = true;
 }
 
 bool OdbcTextRows::Next() {
@@ -139,9 +152,9 @@ bool OdbcTextRows::Next() {
 std::string_view OdbcTextRows::Text(SQLUSMALLINT column) {
   if (bound_) {
     SQLLEN indicator = indicators_[column - 1];
-    if (indicator == SQL_NULL_DATA) return {};
+    if (indicator == SQL_NULL_DATA) return std::string_view(kNoText, 0);
     if (indicator >= 0 && static_cast<size_t>(indicator) < kBoundBytes) {
-      return std::string_view(buffers_.data() + (column - 1) * kBoundBytes,
+      return std::string_view(buffers_.data() + (column - 1) * kSlotBytes,
                               static_cast<size_t>(indicator));
     }
     // Cut short, or of a length the driver does not know: read it whole.

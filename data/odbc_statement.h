@@ -39,9 +39,11 @@ class OdbcStatement {
   // bytes and zero-terminated, into buffer and its full length (or
   // SQL_NULL_DATA, SQL_NO_TOTAL) into indicator.
   void BindText(SQLUSMALLINT column, char* buffer, SQLLEN size, SQLLEN* indicator);
+  // Releases every binding.
+  void Unbind() noexcept;
 
   // True when the driver lets SQLGetData read a bound column again, from
-  // its start, and read columns in any order.
+  // its start, and read a column before the last bound one.
   bool CanGetBoundData();
 
  private:
@@ -61,16 +63,17 @@ class OdbcTextRows {
   // Moves to the next row; false after the last.
   bool Next();
 
-  // The text of column (counted from 1) in the current row, zero-terminated
-  // (the terminator is not counted); empty for NULL. Valid until the next
-  // call of Text or Next. Columns are asked for in increasing order.
+  // The text of column (counted from 1) in the current row; empty for NULL.
+  // A zero byte follows it (one inside a value ends it earlier when it is
+  // read as a zero-terminated text). Valid until the next call of Text or
+  // Next. Columns are asked for in increasing order.
   std::string_view Text(SQLUSMALLINT column);
 
  private:
   OdbcStatement& statement_;
   SQLUSMALLINT columns_;
   bool bound_ = false;
-  std::vector<char> buffers_;  // one zero-terminated slot per column
+  std::vector<char> buffers_;  // one slot per column
   std::vector<SQLLEN> indicators_;
   std::string value_;  // a value read with SQLGetData
 };

@@ -111,7 +111,8 @@ int32_t CSQLDatabase_ODBC::AppendDataset(const std::string& sql, GrowingText& te
     uint32_t rows = 0;
     while (rows < kDatasetMaxRows && result.Next()) {
       for (SQLUSMALLINT column = 1; column <= columns; ++column) {
-        // NULL reads as an empty text. Both views are zero-terminated.
+        // NULL reads as an empty text. Both views are followed by a zero
+        // byte, where the escape stops.
         std::string_view value = FromDriver(result.Text(column));
         builder.AddValue(value.data(), value.size());
       }
