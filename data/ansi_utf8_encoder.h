@@ -23,10 +23,10 @@ class AnsiToUtf8Encoder {
     char bytes[4];
     unsigned char length;  // 0: not converted yet
   };
-  // Converts one character of one or two bytes, from the table after the
-  // first time.
-  void AppendCharacter(std::string_view character, unsigned index);
+  // The UTF-8 of one character of one or two bytes, converted the first
+  // time it is needed.
+  const Entry& Lookup(std::string_view character, unsigned index);
 
   std::unique_ptr<Entry[]> table_;  // single bytes 0x80-0xFF, then lead x byte pairs
-  std::string out_;
+  std::string out_;                 // the piece being written
 };

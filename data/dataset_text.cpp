@@ -1,5 +1,8 @@
 #include "data/dataset_text.h"
 
+#include <sys/mman.h>
+
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -14,9 +17,25 @@ constexpr size_t kInitialBytes = 50000;
 // separator between names and values and the closing of the text.
 constexpr size_t kMarginBytes = 500;
 constexpr size_t kGrowthExtraBytes = 10240;
+// From this size on a text has a mapping of its own.
+constexpr size_t kMappedBytes = size_t{4} << 20;
+constexpr size_t kHugePageBytes = size_t{2} << 20;
 
 constexpr char kRowsPlaceholder[] = "\"99999999\"";
 constexpr std::string_view kNamesEnd = "],\"Data\":[";
+
+// Bytes that JsonEscapeToBuffer copies as they are and that start no
+// double-byte character: not the zero byte, the seven escaped characters or
+// a lead byte.
+constexpr std::array<bool, 256> MakePlainBytes() {
+  std::array<bool, 256> plain{};
+  for (int c = 1; c < 256; ++c) plain[c] = !(c >= 0x81 && c <= 0xFE);
+  for (unsigned char c : {'\b', '\t', '\n', '\f', '\r', '"', '\\'}) plain[c] = false;
+  return plain;
+}
+
+constexpr std::array<bool, 256> kPlainBytes = MakePlainBytes();
+
 
 }  // namespace
 
@@ -34,6 +53,14 @@ GrowingText& GrowingText::operator=(GrowingText&& other) noexcept {
   return *this;
 }
 
+void TextBufferDeleter::operator()(char* p) const noexcept {
+  if (mapped_bytes != 0) {
+    munmap(p, mapped_bytes);
+  } else {
+    std::free(p);
+  }
+}
+
 void GrowingText::Reserve(size_t length) {
   if (!buffer_) {
     buffer_.reset(static_cast<char*>(std::malloc(kInitialBytes)));
@@ -41,13 +68,34 @@ void GrowingText::Reserve(size_t length) {
     capacity_ = kInitialBytes;
   }
   if (capacity_ >= used_ + 2 * length + kMarginBytes) return;
-  size_t capacity = capacity_ + capacity_ / 3 + 2 * length + kGrowthExtraBytes;
-  // A large block is moved by remapping its pages rather than copied, so the
-  // old and the new buffer are never both in memory.
-  auto* grown = static_cast<char*>(std::realloc(buffer_.get(), capacity));
-  if (grown == nullptr) throw std::bad_alloc();
-  (void)buffer_.release();
-  buffer_.reset(grown);
+  Grow(capacity_ + capacity_ / 3 + 2 * length + kGrowthExtraBytes);
+}
+
+void GrowingText::Grow(size_t capacity) {
+  size_t mapped = buffer_.get_deleter().mapped_bytes;
+  if (mapped == 0 && capacity < kMappedBytes) {
+    auto* grown = static_cast<char*>(std::realloc(buffer_.get(), capacity));
+    if (grown == nullptr) throw std::bad_alloc();
+    (void)buffer_.release();
+    buffer_.reset(grown);
+    capacity_ = capacity;
+    return;
+  }
+  // Whole huge pages, so that the end of the mapping is backed as well.
+  capacity = (capacity + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+  void* grown;
+  if (mapped == 0) {
+    grown = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (grown == MAP_FAILED) throw std::bad_alloc();
+    std::memcpy(grown, buffer_.get(), used_);
+  } else {
+    grown = mremap(buffer_.get(), mapped, capacity, MREMAP_MAYMOVE);
+    if (grown == MAP_FAILED) throw std::bad_alloc();
+    (void)buffer_.release();  // the old mapping is gone
+  }
+  // Only a hint: without huge pages the text is the same, written slower.
+  (void)madvise(grown, capacity, MADV_HUGEPAGE);
+  buffer_ = TextBuffer(static_cast<char*>(grown), TextBufferDeleter{capacity});
   capacity_ = capacity;
 }
 
@@ -59,14 +107,24 @@ void GrowingText::Append(std::string_view bytes) {
 
 void GrowingText::AppendQuoted(const char* text, size_t length) {
   Reserve(length);
-  PutQuoted(text);
+  PutQuoted(text, length);
 }
 
-void GrowingText::PutQuoted(const char* text) {
-  char* out = buffer_.get();
-  out[used_++] = '"';
-  used_ += JsonEscapeToBuffer(out + used_, text);
-  out[used_++] = '"';
+void GrowingText::PutQuoted(const char* text, size_t length) {
+  char* out = buffer_.get() + used_;
+  *out++ = '"';
+  // Most values of a table escape to themselves: copied while they are
+  // checked, and escaped over the copy only when they hold a byte that
+  // needs it.
+  bool plain = text != nullptr;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (size_t i = 0; plain && i < length; ++i) {
+    out[i] = static_cast<char>(bytes[i]);
+    plain = kPlainBytes[bytes[i]];
+  }
+  size_t written = plain ? length : JsonEscapeToBuffer(out, text);
+  out[written] = '"';
+  used_ += written + 2;
 }
 
 DatasetText GrowingText::Release() {
@@ -95,7 +153,7 @@ void DatasetTextBuilder::AddColumnName(const char* name, size_t length) {
   text_.Reserve(length);
   if (!first_name_) text_.buffer_[text_.used_++] = ',';
   first_name_ = false;
-  text_.PutQuoted(name);
+  text_.PutQuoted(name, length);
 }
 
 void DatasetTextBuilder::AddValue(const char* value, size_t length) {
@@ -108,7 +166,7 @@ void DatasetTextBuilder::AddValue(const char* value, size_t length) {
   }
   if (!first_value_) out[text_.used_++] = ',';
   first_value_ = false;
-  text_.PutQuoted(value);
+  text_.PutQuoted(value, length);
 }
 
 void DatasetTextBuilder::Close(uint32_t rows) {

@@ -13,10 +13,13 @@
 #include <memory>
 #include <string_view>
 
-struct FreeDeleter {
-  void operator()(char* p) const noexcept { std::free(p); }
+// Frees a text buffer: from malloc, or a mapping of its own when it grew
+// large (mapped_bytes is then its size).
+struct TextBufferDeleter {
+  size_t mapped_bytes = 0;
+  void operator()(char* p) const noexcept;
 };
-using TextBuffer = std::unique_ptr<char[], FreeDeleter>;
+using TextBuffer = std::unique_ptr<char[], TextBufferDeleter>;
 
 // A finished dataset text; length counts the terminating zero byte.
 struct DatasetText {
@@ -34,8 +37,11 @@ inline constexpr uint32_t kDatasetMaxRows = 99999999;
 // A byte buffer that grows as a dataset text needs: it starts at 50000
 // bytes, and when a text of length bytes might not fit escaped with its
 // framing it grows by a third plus twice that length plus 10240 bytes.
-// Growing reallocates in place where it can, so a large text is not held
-// twice while it grows. Throws std::bad_alloc when memory runs out.
+// Once it is large it is a mapping of its own, asked to be backed by huge
+// pages (a large answer otherwise costs one page fault for every 4 KiB it
+// is written into), and it grows by remapping, so a large text is never
+// copied or held twice while it grows. Throws std::bad_alloc when memory
+// runs out.
 class GrowingText {
  public:
   GrowingText() = default;
@@ -48,8 +54,9 @@ class GrowingText {
 
   // Both make room first.
   void Append(std::string_view bytes);
-  // A double quote, the zero-terminated text escaped with
-  // JsonEscapeToBuffer, a double quote; length is at least the text's.
+  // A double quote, the text escaped with JsonEscapeToBuffer, a double
+  // quote. The text is length bytes followed by a zero byte; a zero byte
+  // inside it ends it there, as it ends it for JsonEscapeToBuffer.
   void AppendQuoted(const char* text, size_t length);
 
   size_t size() const { return used_; }
@@ -64,8 +71,10 @@ class GrowingText {
  private:
   friend class DatasetTextBuilder;
 
+  // Moves the text into a buffer of capacity bytes.
+  void Grow(size_t capacity);
   // AppendQuoted without making room.
-  void PutQuoted(const char* text);
+  void PutQuoted(const char* text, size_t length);
 
   TextBuffer buffer_;
   size_t capacity_ = 0;
@@ -86,10 +95,9 @@ class DatasetTextBuilder {
   DatasetTextBuilder(const DatasetTextBuilder&) = delete;
   DatasetTextBuilder& operator=(const DatasetTextBuilder&) = delete;
 
-  // Column names, then values; both zero-terminated code page 936 texts,
-  // escaped as they are written. length is at least the text's (the
-  // escape stops at its zero byte). A value stands for one cell, row by
-  // row.
+  // Column names, then values; both code page 936 texts of length bytes
+  // followed by a zero byte (one inside a text ends it there), escaped as
+  // they are written. A value stands for one cell, row by row.
   void AddColumnName(const char* name, size_t length);
   void AddValue(const char* value, size_t length);
 

@@ -21,6 +21,12 @@ class DriverTextDecoder {
     char bytes[2];
     unsigned char length;  // 0: not converted yet
   };
+  // The entry of unit, converted on first need.
+  const Entry& Lookup(char16_t unit);
+  // Decodes text into out_ when it is valid UTF-8 of one- to three-byte
+  // sequences; false, with out_ undefined, otherwise.
+  bool DecodeCommon(std::string_view text);
+
   std::unique_ptr<Entry[]> table_;  // one entry per UTF-16 unit, made on first need
   std::u16string wide_;
   std::string out_;
