@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -36,6 +37,33 @@ constexpr std::array<bool, 256> MakePlainBytes() {
 
 constexpr std::array<bool, 256> kPlainBytes = MakePlainBytes();
 
+
+// True when every byte is printable ASCII (0x20 to 0x7F) other than the
+// double quote and the backslash: eight bytes at a time.
+bool IsPlainAscii(const char* text, size_t length) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHighs = 0x8080808080808080ull;
+  auto special = [](uint64_t x) {
+    uint64_t quote = x ^ (kOnes * '"');
+    uint64_t backslash = x ^ (kOnes * '\\');
+    // A byte of 0x80 or more, below 0x20, or equal to one of the two.
+    return (x | ((x - kOnes * 0x20) & ~x) | ((quote - kOnes) & ~quote) |
+            ((backslash - kOnes) & ~backslash)) &
+           kHighs;
+  };
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text + i, 8);
+    if (special(word) != 0) return false;
+  }
+  if (i < length) {
+    uint64_t word = kOnes * 'a';  // the bytes past the end stand for letters
+    std::memcpy(&word, text + i, length - i);
+    if (special(word) != 0) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -167,6 +195,27 @@ void DatasetTextBuilder::AddValue(const char* value, size_t length) {
   if (!first_value_) out[text_.used_++] = ',';
   first_value_ = false;
   text_.PutQuoted(value, length);
+}
+
+bool DatasetTextBuilder::AddPlainValue(const char* value, size_t length) {
+  if (!IsPlainAscii(value, length)) return false;
+  text_.Reserve(length);
+  char* out = text_.buffer_.get();
+  if (!names_closed_) {
+    std::memcpy(out + text_.used_, kNamesEnd.data(), kNamesEnd.size());
+    text_.used_ += kNamesEnd.size();
+    names_closed_ = true;
+  }
+  out += text_.used_;
+  size_t written = 0;
+  if (!first_value_) out[written++] = ',';
+  first_value_ = false;
+  out[written++] = '"';
+  std::memcpy(out + written, value, length);
+  written += length;
+  out[written++] = '"';
+  text_.used_ += written;
+  return true;
 }
 
 void DatasetTextBuilder::Close(uint32_t rows) {

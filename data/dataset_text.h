@@ -100,6 +100,11 @@ class DatasetTextBuilder {
   // they are written. A value stands for one cell, row by row.
   void AddColumnName(const char* name, size_t length);
   void AddValue(const char* value, size_t length);
+  // AddValue for a value of printable ASCII that needs no escape, as most
+  // values of a table are; such a text is the same in UTF-8 and in code
+  // page 936, so a driver's value can be written before any conversion.
+  // False, with nothing written, for any other value.
+  bool AddPlainValue(const char* value, size_t length);
 
   // Closes the text and writes the row count into the header; the text
   // stays in the buffer, for more text after it.

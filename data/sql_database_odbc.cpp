@@ -111,9 +111,12 @@ int32_t CSQLDatabase_ODBC::AppendDataset(const std::string& sql, GrowingText& te
     uint32_t rows = 0;
     while (rows < kDatasetMaxRows && result.Next()) {
       for (SQLUSMALLINT column = 1; column <= columns; ++column) {
-        // NULL reads as an empty text. Both views are followed by a zero
-        // byte, where the escape stops.
-        std::string_view value = FromDriver(result.Text(column));
+        // NULL reads as an empty text. Plain ASCII goes in as it came;
+        // anything else is converted and escaped. Both views are followed
+        // by a zero byte, where the escape stops.
+        std::string_view raw = result.Text(column);
+        if (builder.AddPlainValue(raw.data(), raw.size())) continue;
+        std::string_view value = FromDriver(raw);
         builder.AddValue(value.data(), value.size());
       }
       ++rows;
