@@ -128,9 +128,9 @@ bool OdbcStatement::CanGetBoundData() {
   return SQL_SUCCEEDED(rc) && (extensions & kNeeded) == kNeeded;
 }
 
-OdbcTextRows::OdbcTextRows(OdbcStatement& statement, SQLUSMALLINT columns)
+OdbcTextRows::OdbcTextRows(OdbcStatement& statement, SQLUSMALLINT columns, Reading reading)
     : statement_(statement), columns_(columns) {
-  if (columns_ == 0 || !statement_.CanGetBoundData()) return;
+  if (reading != Reading::kBound || columns_ == 0 || !statement_.CanGetBoundData()) return;
   buffers_.assign(columns_ * kSlotBytes, '\0');
   indicators_.resize(columns_);
   try {

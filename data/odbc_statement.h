@@ -58,7 +58,12 @@ class OdbcStatement {
 // SQLGetData.
 class OdbcTextRows {
  public:
-  OdbcTextRows(OdbcStatement& statement, SQLUSMALLINT columns);
+  enum class Reading {
+    kBound,    // bound columns where the driver allows it
+    kGetData,  // every value with SQLGetData
+  };
+
+  OdbcTextRows(OdbcStatement& statement, SQLUSMALLINT columns, Reading reading = Reading::kBound);
 
   // Moves to the next row; false after the last.
   bool Next();
