@@ -37,7 +37,6 @@ constexpr std::array<bool, 256> MakePlainBytes() {
 
 constexpr std::array<bool, 256> kPlainBytes = MakePlainBytes();
 
-
 // True when every byte is printable ASCII (0x20 to 0x7F) other than the
 // double quote and the backslash: eight bytes at a time.
 bool IsPlainAscii(const char* text, size_t length) {
