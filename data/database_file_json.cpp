@@ -4,6 +4,7 @@
 
 #include "data/database_codes.h"
 #include "data/database_file_type.h"
+#include "data/dataset_text.h"
 #include "data/sql_database_odbc.h"
 #include "data/text_format.h"
 #include "data/wiped_text.h"
@@ -32,11 +33,14 @@ constexpr char kEmptyTableData[] = "\"\"";
 }  // namespace
 
 int32_t ReadDatabaseFile(const std::string& path, bool names_only, const std::string& statement,
-                         std::string& json, std::string* error) {
+                         DatasetText& json, std::string* error) {
   const std::string escaped_path = Escaped(path);
   std::string error_text;
   auto fail = [&](int32_t code) {
-    json = FailureText(escaped_path, code, error_text);
+    std::string failure = FailureText(escaped_path, code, error_text);
+    GrowingText text;
+    text.Append(failure);
+    json = text.Release();
     if (error != nullptr) *error = error_text;
     return code;
   };
@@ -59,29 +63,42 @@ int32_t ReadDatabaseFile(const std::string& path, bool names_only, const std::st
     tables.emplace_back();
   }
 
-  // Built in place: a dataset text may be large, and is copied only once.
-  std::string text = FormatText("{\"FileName\":\"%s\",\"DBName\":\"%s\",\"DBData\":[",
-                                escaped_path.c_str(), escaped_path.c_str());
+  // One buffer for the whole answer: the dataset texts are written into it
+  // where they stand, not built apart and copied.
+  GrowingText text;
+  text.Append(FormatText("{\"FileName\":\"%s\",\"DBName\":\"%s\",\"DBData\":[",
+                         escaped_path.c_str(), escaped_path.c_str()));
   for (size_t i = 0; i < tables.size(); ++i) {
-    if (i > 0) text += ',';
-    text += EntryStart(tables[i]);
+    if (i > 0) text.Append(",");
+    text.Append(EntryStart(tables[i]));
     if (names_only && statement.empty()) {
-      text += kEmptyTableData;
+      text.Append(kEmptyTableData);
     } else {
       std::string query =
           statement.empty() ? FormatText("select * from [%s]", tables[i].c_str()) : statement;
-      DatasetText dataset;
-      int32_t code = database.GetDataset(query, &dataset, &error_text);
-      if (code != kDbOk) return fail(code);
+      size_t before = text.size();
+      int32_t code = database.AppendDataset(query, text, &error_text);
+      if (code != kDbOk) {
+        text = GrowingText();  // the entries so far go before the failure text is made
+        return fail(code);
+      }
       // A statement that is not a query gives no dataset text.
-      text += dataset.length == 0 ? std::string_view(kEmptyTableData) : dataset.view();
+      if (text.size() == before) text.Append(kEmptyTableData);
     }
-    text += '}';
+    text.Append("}");
   }
-  text += "\r\n],\"Error\":\"0\",\"ErrorString\":\"\"\r\n}";
-  json.swap(text);
+  text.Append("\r\n],\"Error\":\"0\",\"ErrorString\":\"\"\r\n}");
+  json = text.Release();
   if (error != nullptr) error->clear();
   return kDbOk;
+}
+
+int32_t ReadDatabaseFile(const std::string& path, bool names_only, const std::string& statement,
+                         std::string& json, std::string* error) {
+  DatasetText text;
+  int32_t code = ReadDatabaseFile(path, names_only, statement, text, error);
+  json.assign(text.view());
+  return code;
 }
 
 std::string ReadDatabaseFileJson(const std::string& path, bool names_only,

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "data/dataset_text.h"
+
 // The description text of the file at path (code page 936). Without a
 // statement every table is read ("select * from [name]"), or with
 // names_only only listed; with a statement its result is the one entry, with
@@ -21,3 +23,8 @@ std::string ReadDatabaseFileJson(const std::string& path, bool names_only,
 // The same, also answering the result code and, on failure, the error text.
 int32_t ReadDatabaseFile(const std::string& path, bool names_only, const std::string& statement,
                          std::string& json, std::string* error);
+
+// The same with the text in the buffer it was built in, for a large answer
+// that should not be copied.
+int32_t ReadDatabaseFile(const std::string& path, bool names_only, const std::string& statement,
+                         DatasetText& json, std::string* error);

@@ -30,7 +30,10 @@ enum class DatabaseFileType : int {
 
 // The connection string for the file. kDbOk; kDbUnknownType for a file of
 // no known type; kDbNoDriver when no installed driver reads an Excel,
-// Access, dBase or text file (the lookup's error text stays). SQLite files
-// name their driver themselves and need no lookup to succeed.
+// Access, dBase or text file (the lookup's error text stays); kDbOpenFailed
+// with kTextCannotOpen for a path holding ";", "{", "}", "=" or a zero byte,
+// which would be read as attributes of their own (the trail byte of a
+// double-byte character does not count). SQLite files name their driver
+// themselves and need no lookup to succeed.
 [[nodiscard]] int32_t BuildConnectString(std::string& connect, const std::string& path,
                                          std::string* error);

@@ -14,10 +14,19 @@ namespace {
 constexpr size_t kFirstPartBytes = 128;
 constexpr size_t kNextPartBytes = 65536;
 
+// The buffer of a bound column, with the terminator. Drivers pad what a
+// value leaves of it with zeros, so it is not made larger than most values
+// need; a longer value is read again. Each slot has one byte more that
+// stays zero, so a value ends inside its slot whatever the driver writes.
+constexpr size_t kBoundBytes = 128;
+constexpr size_t kSlotBytes = kBoundBytes + 1;
+
+constexpr char kNoText[] = "";
+
 }  // namespace
 
 OdbcStatement::OdbcStatement(SQLHDBC connection)
-    : statement_(AllocateOdbcHandle(SQL_HANDLE_STMT, connection)) {}
+    : connection_(connection), statement_(AllocateOdbcHandle(SQL_HANDLE_STMT, connection)) {}
 
 void OdbcStatement::ExecDirect(const std::string& sql) {
   std::string text = sql;  // the API takes a writable pointer
@@ -100,4 +109,56 @@ bool OdbcStatement::GetText(SQLUSMALLINT column, std::string& value) {
     if (!cut || rc == SQL_SUCCESS) return true;
     part = kNextPartBytes;
   }
+}
+
+void OdbcStatement::BindText(SQLUSMALLINT column, char* buffer, SQLLEN size, SQLLEN* indicator) {
+  ThrowIfFailed(SQLBindCol(statement_.get(), column, SQL_C_CHAR, buffer, size, indicator),
+                SQL_HANDLE_STMT, statement_.get());
+}
+
+void OdbcStatement::Unbind() noexcept {
+  SQLFreeStmt(statement_.get(), SQL_UNBIND);
+}
+
+bool OdbcStatement::CanGetBoundData() {
+  SQLUINTEGER extensions = 0;
+  SQLRETURN rc = SQLGetInfo(connection_, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions,
+                            nullptr);
+  constexpr SQLUINTEGER kNeeded = SQL_GD_BOUND | SQL_GD_ANY_COLUMN;
+  return SQL_SUCCEEDED(rc) && (extensions & kNeeded) == kNeeded;
+}
+
+OdbcTextRows::OdbcTextRows(OdbcStatement& statement, SQLUSMALLINT columns, Reading reading)
+    : statement_(statement), columns_(columns) {
+  if (reading != Reading::kBound || columns_ == 0 || !statement_.CanGetBoundData()) return;
+  buffers_.assign(columns_ * kSlotBytes, '\0');
+  indicators_.resize(columns_);
+  try {
+    for (SQLUSMALLINT column = 1; column <= columns_; ++column) {
+      statement_.BindText(column, buffers_.data() + (column - 1) * kSlotBytes,
+                          static_cast<SQLLEN>(kBoundBytes), &indicators_[column - 1]);
+    }
+    bound_ = true;
+  } catch (const OdbcException&) {
+    // A column the driver will not bind: every value is read with SQLGetData.
+    statement_.Unbind();
+  }
+}
+
+bool OdbcTextRows::Next() {
+  return statement_.Fetch();
+}
+
+std::string_view OdbcTextRows::Text(SQLUSMALLINT column) {
+  if (bound_) {
+    SQLLEN indicator = indicators_[column - 1];
+    if (indicator == SQL_NULL_DATA) return std::string_view(kNoText, 0);
+    if (indicator >= 0 && static_cast<size_t>(indicator) < kBoundBytes) {
+      return std::string_view(buffers_.data() + (column - 1) * kSlotBytes,
+                              static_cast<size_t>(indicator));
+    }
+    // Cut short, or of a length the driver does not know: read it whole.
+  }
+  statement_.GetText(column, value_);
+  return value_;
 }

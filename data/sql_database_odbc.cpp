@@ -39,6 +39,10 @@ void CSQLDatabase_ODBC::FromDriver(std::string& text) {
   if (driver_kind_ == 1) decoder_.ToAnsi(text);
 }
 
+std::string_view CSQLDatabase_ODBC::FromDriver(std::string_view text) {
+  return driver_kind_ == 1 ? decoder_.ToAnsi(text) : text;
+}
+
 int32_t CSQLDatabase_ODBC::Open(const std::string& connect, std::string* error) {
   std::lock_guard<std::mutex> hold(lock_);
   driver_kind_ = ToLowerAscii(connect).find("sqlite3") != std::string::npos ? 1 : 0;
@@ -78,42 +82,56 @@ int32_t CSQLDatabase_ODBC::Execute(const std::string& sql, std::string* error) {
 int32_t CSQLDatabase_ODBC::GetDataset(const std::string& sql, DatasetText* dataset,
                                       std::string* error) {
   if (dataset != nullptr) *dataset = DatasetText();
+  GrowingText text;
+  int32_t code = AppendDataset(sql, text, error);
+  if (code == kDbOk && dataset != nullptr) *dataset = text.Release();
+  return code;
+}
+
+int32_t CSQLDatabase_ODBC::AppendDataset(const std::string& sql, GrowingText& text,
+                                         std::string* error) {
   if (error != nullptr) error->clear();
   if (!IsQuery(sql)) return Execute(sql, error);
 
   std::lock_guard<std::mutex> hold(lock_);
   if (!database_.IsOpen()) return kDbNotOpen;
+  const size_t start = text.size();
   try {
     OdbcStatement statement(database_.handle());
     statement.ExecDirect(ToDriver(sql));
     SQLSMALLINT columns = statement.ColumnCount();
-    DatasetTextBuilder builder(columns);
-    std::string text;
+    DatasetTextBuilder builder(columns, text);
+    std::string name;
     for (SQLUSMALLINT column = 1; column <= columns; ++column) {
-      text = statement.ColumnName(column);
-      FromDriver(text);
-      builder.AddColumnName(text.c_str(), text.size());
+      name = statement.ColumnName(column);
+      FromDriver(name);
+      builder.AddColumnName(name.c_str(), name.size());
     }
+    OdbcTextRows result(statement, static_cast<SQLUSMALLINT>(columns));
     uint32_t rows = 0;
-    while (rows < kDatasetMaxRows && statement.Fetch()) {
+    while (rows < kDatasetMaxRows && result.Next()) {
       for (SQLUSMALLINT column = 1; column <= columns; ++column) {
-        // NULL reads as an empty text.
-        statement.GetText(column, text);
-        FromDriver(text);
-        builder.AddValue(text.c_str(), text.size());
+        // NULL reads as an empty text. Plain ASCII goes in as it came;
+        // anything else is converted and escaped. Both views are followed
+        // by a zero byte, where the escape stops.
+        std::string_view raw = result.Text(column);
+        if (builder.AddPlainValue(raw.data(), raw.size())) continue;
+        std::string_view value = FromDriver(raw);
+        builder.AddValue(value.data(), value.size());
       }
       ++rows;
     }
-    DatasetText finished = builder.Finish(rows);
-    if (dataset != nullptr) *dataset = std::move(finished);
+    builder.Close(rows);
     return kDbOk;
   } catch (const OdbcException& e) {
+    text.Truncate(start);
     std::string message = e.message();
     FromDriver(message);
     SetError(error, FormatText("DB getdataset error: %d,错误信息：%s,SQL:%s",
                                static_cast<int>(e.code()), message.c_str(), sql.c_str()));
     return kDbStatementFailed + e.code();
   } catch (const std::exception&) {
+    text.Truncate(start);
     SetError(error, FormatText("DB getdataset error,SQL:%s", sql.c_str()));
     return kDbStatementFailed;
   }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/dataset_text.h"
@@ -38,6 +39,12 @@ class CSQLDatabase_ODBC {
   [[nodiscard]] int32_t GetDataset(const std::string& sql, DatasetText* dataset,
                                    std::string* error);
 
+  // The same, writing the dataset text at the end of text, so that an answer
+  // that holds it is built in one buffer. A statement that is not a query
+  // writes nothing; on failure text is as it was.
+  [[nodiscard]] int32_t AppendDataset(const std::string& sql, GrowingText& text,
+                                      std::string* error);
+
   // Appends the names of all tables, in the driver's order. kDbOk,
   // kDbNotOpen, or kDbStatementFailed + the ODBC return code.
   [[nodiscard]] int32_t ListTables(std::vector<std::string>& tables, std::string* error);
@@ -49,6 +56,7 @@ class CSQLDatabase_ODBC {
   // SQL as the driver takes it, and texts from the driver as ours.
   std::string ToDriver(const std::string& sql) const;
   void FromDriver(std::string& text);
+  std::string_view FromDriver(std::string_view text);
 
   std::mutex lock_;
   CDatabase_Fixbug database_;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <thread>
 
 #include "data/database_codes.h"
@@ -146,6 +147,36 @@ TEST_F(ReadDatabaseFileJsonTest, AFailingQueryReplacesTheWholeAnswer) {
   EXPECT_EQ(Answer(ReadDatabaseFileJson(path, true, "")).Text("Error"), "0");
 }
 
+// The answer in its own buffer, for large answers, is the same text with
+// the same code and error, on success and on failure.
+TEST_F(ReadDatabaseFileJsonTest, TheBufferFormGivesTheSameAnswer) {
+  std::string school = MakeFile("school.db", kSchool);
+  const struct {
+    std::string path;
+    bool names_only;
+    std::string statement;
+  } kCases[] = {
+      {school, false, ""},
+      {school, true, ""},
+      {school, false, "select name from pupils order by id"},
+      {school, false, "update pupils set name = 'c' where id = 1"},
+      {school, false, "select * from missing"},
+      {Path("gone.db"), false, ""},
+      {"/d/notes.md", false, ""},
+  };
+  for (const auto& c : kCases) {
+    std::string json;
+    std::string error;
+    int32_t code = ReadDatabaseFile(c.path, c.names_only, c.statement, json, &error);
+    DatasetText buffer;
+    std::string buffer_error;
+    EXPECT_EQ(ReadDatabaseFile(c.path, c.names_only, c.statement, buffer, &buffer_error), code);
+    EXPECT_EQ(buffer.view(), json) << c.statement;
+    EXPECT_EQ(buffer.length, json.size() + 1);
+    EXPECT_EQ(buffer_error, error);
+  }
+}
+
 TEST_F(ReadDatabaseFileJsonTest, FilesThatCannotBeReadAnswerTheirError) {
   WriteFile("notes.md", "# notes");
   WriteFile("report.xlsx", "not really");
@@ -170,6 +201,60 @@ TEST_F(ReadDatabaseFileJsonTest, FilesThatCannotBeReadAnswerTheirError) {
     std::string error;
     EXPECT_NE(ReadDatabaseFile(c.path, false, "", json, &error), kDbOk);
     EXPECT_FALSE(error.empty());
+  }
+}
+
+// A path from a page must not add attributes to the connection string. Each
+// of these files exists; without the refusal the first would open pub.db, the
+// second would create "x" (NoCreat=0 comes first), the third would load a
+// library of the page's choosing, and the others would open as named.
+TEST_F(ReadDatabaseFileJsonTest, PathsThatWouldAddAttributesAreRefused) {
+  MakeFile("pub.db", kSchool);
+  std::filesystem::create_directories(Path("d;NoCreat=0"));
+  std::string hostile[] = {
+      Path("pub.db") + ";Database=" + Path("other.db"),
+      MakeFile("x;NoCreat=0;y.db", kSchool),
+      MakeFile("a;DRIVER=libtomerack-none.so;b.db", kSchool),
+      MakeFile("x{y}.db", kSchool),
+      MakeFile("}.db", kSchool),
+      MakeFile("d;NoCreat=0/t.db", kSchool),
+      MakeFile("k=v.db", kSchool),
+      Path("pub.db") + std::string(1, '\0') + ".db",
+  };
+  for (const std::string& path : hostile) {
+    std::string json;
+    std::string error;
+    EXPECT_EQ(ReadDatabaseFile(path, false, "", json, &error), kDbOpenFailed) << path;
+    EXPECT_EQ(error, kTextCannotOpen) << path;
+    Answer answer(json);
+    ASSERT_TRUE(answer.valid()) << json;
+    EXPECT_EQ(answer.Text("Error"), "1003001") << path;
+    EXPECT_EQ(answer.Text("ErrorString"), kTextCannotOpen) << path;
+    EXPECT_EQ(answer.Tables(), nullptr) << json;
+  }
+  EXPECT_FALSE(Exists("x"));
+  EXPECT_FALSE(Exists("d"));
+  EXPECT_FALSE(Exists("other.db"));
+}
+
+// Spaces, Chinese text (調 and 皚 have a trail byte that is a brace in
+// ASCII) and dots in directories and names still open.
+TEST_F(ReadDatabaseFileJsonTest, OrdinaryPathsOpen) {
+  for (const std::string& dir : {std::string("my data"), Utf8(u8"学生 名单"), Utf8(u8"皚.v1.2")}) {
+    std::filesystem::create_directories(Path(dir));
+  }
+  const std::string kNames[] = {
+      "my data/with space.db",
+      Utf8(u8"学生 名单/調查 v1.2.db"),
+      Utf8(u8"皚.v1.2/皚皚.final.sqlite3"),
+      "dots.in.the.name.db3",
+  };
+  for (const std::string& name : kNames) {
+    std::string path = MakeFile(name, kSchool);
+    Answer answer(ReadDatabaseFileJson(path, true, ""));
+    ASSERT_TRUE(answer.valid()) << name;
+    EXPECT_EQ(answer.Text("Error"), "0") << name << ": " << answer.Text("ErrorString");
+    EXPECT_EQ(answer.TableNames().size(), 2u) << name;
   }
 }
 

@@ -111,13 +111,58 @@ TEST(BuildConnectStringTest, EachTypeHasItsString) {
        "Driver={Test Text (*.txt, *.csv)};Dbq=/data/sub;Extensions=asc,csv,tab,txt;"},
       {"/data/学生.db",
        "DRIVER=SQLite3 ODBC Driver;Database=/data/学生.db;LongNames=0;Timeout=1000;NoTXN=0;"
-       "SyncPragma=NORMAL;StepAPI=0;NoCreat=1;"},
+       "SyncPragma=NORMAL;StepAPI=1;NoCreat=1;"},
   };
   for (const auto& c : kCases) {
     std::string connect;
     std::string error;
     EXPECT_EQ(BuildConnectString(connect, c.path, &error), kDbOk) << c.path << ": " << error;
     EXPECT_EQ(connect, c.connect);
+  }
+}
+
+// The path comes from web pages: bytes that the driver manager or a driver
+// would read as attributes of their own are refused for every type, before
+// any connection string is made.
+TEST(BuildConnectStringTest, RefusesPathsThatWouldAddAttributes) {
+  SetInstalledOdbcDrivers(
+      "[Test Excel (*.xls)]\nDriver=none.so\n"
+      "[Test Access (*.mdb)]\nDriver=none.so\n"
+      "[Test dBase (*.dbf)]\nDriver=none.so\n"
+      "[Test Text (*.txt, *.csv)]\nDriver=none.so\n");
+  const std::string kHostile[] = {
+      "/d/a;DRIVER=/tmp/evil.so;b.db",
+      "/d/a.db;Database=/d/other.db",
+      "/d/x;NoCreat=0;y.db",
+      "/d/x{y}.mdb",
+      "/d/}.db",
+      "/d/{a}.xls",
+      "/d/dir;Dbq=/etc/t.dbf",
+      "/d;x/list.csv",
+      "/d/DBQ=other.mdb",
+      "/d/k=v.sqlite",
+      std::string("/d/a.db\0.db", 11),
+      // A lead byte followed by no valid trail byte stands alone.
+      "/d/\xD5;x.db",
+  };
+  for (const std::string& path : kHostile) {
+    std::string connect = "untouched";
+    std::string error;
+    EXPECT_EQ(BuildConnectString(connect, path, &error), kDbOpenFailed) << path;
+    EXPECT_EQ(error, kTextCannotOpen) << path;
+    EXPECT_EQ(connect, "untouched") << path;
+  }
+  // The trail byte of a double-byte character is not a brace: 調 is D5 7B,
+  // 皚 is B0 7D.
+  const std::string kOrdinary[] = {
+      "/d/\xD5\x7B\xB2\xE9.db",
+      "/d/\xB0\x7D/list.csv",
+      "/d/my data/v1.2 final.mdb",
+  };
+  for (const std::string& path : kOrdinary) {
+    std::string connect;
+    std::string error;
+    EXPECT_EQ(BuildConnectString(connect, path, &error), kDbOk) << path << ": " << error;
   }
 }
 

@@ -16,6 +16,8 @@ TEST(DriverTextDecoderTest, AgreesWithUtf8ToAnsi) {
       reinterpret_cast<const char*>(u8"emoji 😀 after 学生"),    // a surrogate pair
       "bad \xC3 lone lead, \x80 stray, \xE4\xB8 cut",           // invalid UTF-8
       "\xED\xA0\x80 encoded surrogate",
+      "\xE0\x80\xAF and \xC0\xAF overlong, \xF8 no lead at all",
+      std::string("zero \0 inside ", 14) + reinterpret_cast<const char*>(u8"中文\u07FF\u0800\uFFFF"),
   };
   DriverTextDecoder decoder;
   // Twice: the second round answers from the table.
@@ -26,6 +28,11 @@ TEST(DriverTextDecoderTest, AgreesWithUtf8ToAnsi) {
       std::string text = utf8;
       decoder.ToAnsi(text);
       EXPECT_EQ(text, expected) << testing::PrintToString(utf8);
+      // The view form answers the same, zero-terminated as the dataset
+      // text's escape needs.
+      std::string_view view = decoder.ToAnsi(std::string_view(utf8));
+      EXPECT_EQ(view, expected) << testing::PrintToString(utf8);
+      EXPECT_EQ(view.data()[view.size()], '\0');
     }
   }
 }

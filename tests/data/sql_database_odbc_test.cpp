@@ -193,6 +193,62 @@ TEST_F(SqlDatabaseOdbcTest, LongValuesAndManyRowsArriveWhole) {
   EXPECT_EQ(parsed.data[59999], "row 30000");
 }
 
+// Values are fetched into buffers of 128 bytes and read again when longer:
+// lengths around that size, in several columns of one row, in ASCII and in
+// Chinese text whose UTF-8 crosses the mark.
+TEST_F(SqlDatabaseOdbcTest, ValuesAroundTheFetchBufferSizeArriveWhole) {
+  OpenNew("t.db", "create table t(a text, b text, c text);");
+  std::vector<std::string> expected;
+  std::string insert;
+  const std::string kChinese = Utf8(u8"学");  // three bytes of UTF-8, two of code page 936
+  int row = 0;
+  for (size_t length : {1u, 126u, 127u, 128u, 129u, 255u, 256u, 1000u, 70000u}) {
+    std::string ascii(length, static_cast<char>('a' + row % 26));
+    std::string chinese_utf8;
+    std::string chinese;
+    for (size_t i = 0; i < length / 3 + 1; ++i) {
+      chinese_utf8 += kChinese;
+      chinese += "学";
+    }
+    insert += "insert into t values('" + ascii + "', NULL, '" + chinese_utf8 + "');";
+    insert += "insert into t values('x', '" + chinese_utf8 + "', '" + ascii + "');";
+    expected.insert(expected.end(), {ascii, "", chinese, "x", chinese, ascii});
+    ++row;
+  }
+  ASSERT_EQ(MakeSqliteFile(path_, insert), "");
+  ParsedDataset parsed = Parse(Query("select * from t"));
+  EXPECT_EQ(parsed.rows, std::to_string(expected.size() / 3));
+  ASSERT_EQ(parsed.data.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(parsed.data[i], expected[i]) << "value " << i << " of length " << expected[i].size();
+  }
+}
+
+// Rows are read as they are fetched, so a value that cannot be computed may
+// fail a query after rows have been written: the query fails as a whole,
+// and text that was there before is left as it was.
+TEST_F(SqlDatabaseOdbcTest, AQueryThatFailsPartWayLeavesNoText) {
+  OpenNew("t.db",
+          "create table t(x integer);"
+          "insert into t values(1), (2), (-9223372036854775808), (4);");
+  GrowingText text;
+  text.Append("before");
+  std::string error;
+  EXPECT_EQ(db_.AppendDataset("select x, abs(x) from t", text, &error),
+            kDbStatementFailed + SQL_ERROR);
+  EXPECT_TRUE(StartsWith(error, "DB getdataset error: -1,错误信息：")) << error;
+  EXPECT_NE(error.find("integer overflow"), std::string::npos) << error;
+  EXPECT_TRUE(EndsWith(error, ",SQL:select x, abs(x) from t")) << error;
+  EXPECT_EQ(std::string(text.data(), text.size()), "before");
+
+  // A query appends its dataset text, a statement nothing.
+  EXPECT_EQ(db_.AppendDataset("select x from t where x > 3", text, &error), kDbOk) << error;
+  EXPECT_EQ(db_.AppendDataset("delete from t where x = 4", text, &error), kDbOk) << error;
+  EXPECT_EQ(text.Release().view(),
+            "before{\r\n\t\"Rows\":\"1\"       ,\r\n\t\"Columns\":\"1\",\r\n\t\"ColumnName\":"
+            "[\"x\"],\"Data\":[\"4\"]\r\n}");
+}
+
 TEST_F(SqlDatabaseOdbcTest, ReopeningConnectsToTheNewFile) {
   OpenNew("first.db", "create table first(x);");
   OpenNew("second.db", "create table second(x);");
