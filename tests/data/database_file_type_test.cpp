@@ -111,7 +111,7 @@ TEST(BuildConnectStringTest, EachTypeHasItsString) {
        "Driver={Test Text (*.txt, *.csv)};Dbq=/data/sub;Extensions=asc,csv,tab,txt;"},
       {"/data/学生.db",
        "DRIVER=SQLite3 ODBC Driver;Database=/data/学生.db;LongNames=0;Timeout=1000;NoTXN=0;"
-       "SyncPragma=NORMAL;StepAPI=1;NoCreat=1;"},
+       "SyncPragma=NORMAL;StepAPI=0;NoCreat=1;"},
   };
   for (const auto& c : kCases) {
     std::string connect;

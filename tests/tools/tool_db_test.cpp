@@ -104,7 +104,7 @@ TEST_F(ToolDbTest, MissingDriverFailsTheOpen) {
   const std::string expected_start =
       Utf8(u8"Error:Open database,ConnectString:DRIVER=SQLite3 ODBC Driver;Database=") +
       Path("school.db") +
-      ";LongNames=0;Timeout=1000;NoTXN=0;SyncPragma=NORMAL;StepAPI=1;NoCreat=1;" +
+      ";LongNames=0;Timeout=1000;NoTXN=0;SyncPragma=NORMAL;StepAPI=0;NoCreat=1;" +
       Utf8(u8", 错误代码：-1,错误信息：[unixODBC][Driver Manager]");
   EXPECT_EQ(answer.Text("ErrorString").rfind(expected_start, 0), 0u) << answer.Text("ErrorString");
 }
