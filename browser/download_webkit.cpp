@@ -8,6 +8,7 @@
 #include "browser/dialog_ie.h"
 #include "browser/download_target.h"
 #include "browser/webkit_control.h"
+#include "browser/window_frame.h"
 #include "config/daily_log.h"
 #include "config/program_paths.h"
 #include "platform/codepage.h"
@@ -95,10 +96,8 @@ void AskForDestination(WebKitDownload* download, GtkWindow* parent, const std::s
   if (platform::MessageLogIsSet()) {
     // A test run answers in place of the user, as it does for message boxes.
     platform::AppendMessageLog("[filechooser]", name);
-    constexpr int kOkCancel = 1;
-    constexpr int kAnswerOk = 1;
     std::string folder = GetDownloadDirectoryPath();
-    if (platform::LoggedMessageAnswer(kOkCancel) == kAnswerOk && CreateDirectoryTree(folder) &&
+    if (platform::LoggedMessageAnswer(kMessageBoxOkCancel) == kMessageBoxAnswerOk && CreateDirectoryTree(folder) &&
         SetDestinationPath(download, JoinPath(folder, name))) {
       WriteLogLine("browser download: " + UrlOf(download) + " -> " + JoinPath(folder, name));
     } else {

@@ -183,14 +183,18 @@ void DatasetTextBuilder::AddColumnName(const char* name, size_t length) {
   text_.PutQuoted(name, length);
 }
 
+// The first value ends the list of names.
+void DatasetTextBuilder::CloseNames() {
+  if (names_closed_) return;
+  std::memcpy(text_.buffer_.get() + text_.used_, kNamesEnd.data(), kNamesEnd.size());
+  text_.used_ += kNamesEnd.size();
+  names_closed_ = true;
+}
+
 void DatasetTextBuilder::AddValue(const char* value, size_t length) {
   text_.Reserve(length);
+  CloseNames();
   char* out = text_.buffer_.get();
-  if (!names_closed_) {
-    std::memcpy(out + text_.used_, kNamesEnd.data(), kNamesEnd.size());
-    text_.used_ += kNamesEnd.size();
-    names_closed_ = true;
-  }
   if (!first_value_) out[text_.used_++] = ',';
   first_value_ = false;
   text_.PutQuoted(value, length);
@@ -199,12 +203,8 @@ void DatasetTextBuilder::AddValue(const char* value, size_t length) {
 bool DatasetTextBuilder::AddPlainValue(const char* value, size_t length) {
   if (!IsPlainAscii(value, length)) return false;
   text_.Reserve(length);
+  CloseNames();
   char* out = text_.buffer_.get();
-  if (!names_closed_) {
-    std::memcpy(out + text_.used_, kNamesEnd.data(), kNamesEnd.size());
-    text_.used_ += kNamesEnd.size();
-    names_closed_ = true;
-  }
   out += text_.used_;
   size_t written = 0;
   if (!first_value_) out[written++] = ',';

@@ -114,6 +114,7 @@ class DatasetTextBuilder {
   DatasetText Finish(uint32_t rows);
 
  private:
+  void CloseNames();
   GrowingText own_;
   GrowingText& text_;
   size_t start_ = 0;  // where the dataset text begins in text_

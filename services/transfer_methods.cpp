@@ -18,13 +18,10 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-std::string Trimmed(const std::string& text, bool leading, bool trailing) {
-  size_t begin = 0;
-  size_t end = text.size();
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (leading && begin < end && blank(text[begin])) ++begin;
-  while (trailing && end > begin && blank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
+// A header name keeps what stands before it and loses the blanks after it.
+std::string WithoutTrailingBlanks(std::string text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+  return text;
 }
 
 // "name=value" lines; a later name replaces an earlier one, lines without a
@@ -46,8 +43,7 @@ HttpFieldMap HeaderFields(const std::string& text) {
   for (const std::string& line : Lines(text)) {
     size_t colon = line.find(':');
     if (colon == std::string::npos || colon == 0) continue;
-    headers[Trimmed(line.substr(0, colon), false, true)] =
-        Trimmed(line.substr(colon + 1), true, true);
+    headers[WithoutTrailingBlanks(line.substr(0, colon))] = TrimWhiteSpace(line.substr(colon + 1));
   }
   return headers;
 }
