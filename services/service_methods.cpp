@@ -5,6 +5,7 @@
 #include "browser/dialog_ie.h"
 #include "browser/host_dispatch.h"
 #include "browser/page_command.h"
+#include "platform/ui_loop.h"
 #include "services/file_methods.h"
 #include "services/image_process.h"
 #include "services/registry_methods.h"
@@ -13,9 +14,19 @@
 
 namespace {
 
+// Methods that may take long (transfers, large files, images, data files)
+// run on a helper thread: the page waits for its answer, the window does
+// not.
+template <typename Work>
+auto KeepingUiAlive(Work work) {
+  decltype(work()) result{};
+  platform::RunKeepingUiAlive([&] { result = work(); });
+  return result;
+}
+
 ScriptValue Upload(const std::vector<ScriptValue>& arguments, PageCommandQueue& callbacks,
                    bool as_text) {
-  UploadOutcome outcome = RunPageUpload(arguments);
+  UploadOutcome outcome = KeepingUiAlive([&] { return RunPageUpload(arguments); });
   if (outcome.code != kUploadWrongArgumentCount && !outcome.callback.empty()) {
     callbacks.PostScriptCallArgs(outcome.callback, {std::to_string(outcome.code),
                                                     outcome.answer, outcome.error_text});
@@ -52,13 +63,13 @@ bool InvokeServiceMethod(int id, const std::vector<ScriptValue>& arguments,
       result = DeletePageFile(arguments);
       return true;
     case kMethodFileToBase64:
-      result = PageFileToBase64(arguments);
+      result = KeepingUiAlive([&] { return PageFileToBase64(arguments); });
       return true;
     case kMethodReadFileDB:
-      result = ReadPageDataFile(arguments);
+      result = KeepingUiAlive([&] { return ReadPageDataFile(arguments); });
       return true;
     case kMethodHttpDownload:
-      result = HttpDownloadMethod(arguments);
+      result = KeepingUiAlive([&] { return HttpDownloadMethod(arguments); });
       return true;
     case kMethodHttpUpload:
       result = Upload(arguments, callbacks, false);
@@ -66,9 +77,11 @@ bool InvokeServiceMethod(int id, const std::vector<ScriptValue>& arguments,
     case kMethodHttpUpload2:
       result = Upload(arguments, callbacks, true);
       return true;
-    case kMethodImageProcess:
-      result = TextResult(ImageProcess(TextsOf(arguments)));
+    case kMethodImageProcess: {
+      std::vector<std::string> texts = TextsOf(arguments);
+      result = TextResult(KeepingUiAlive([&] { return ImageProcess(texts); }));
       return true;
+    }
     case kMethodRegisterRead:
       result = TextResult(RegisterRead(TextsOf(arguments)));
       return true;

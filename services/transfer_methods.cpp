@@ -2,7 +2,6 @@
 
 #include "browser/host_dispatch.h"
 #include "net/request_helpers.h"
-#include "platform/ui_loop.h"
 #include "services/service_arguments.h"
 #include "util/file_io.h"
 #include "util/path_names.h"
@@ -54,10 +53,7 @@ ScriptValue HttpDownloadMethod(const std::vector<ScriptValue>& arguments) {
   if (arguments.size() < 2) return ScriptValue::Int32(kUploadWrongArgumentCount);
   const std::string url = TextArgument(arguments, 0);
   const std::string path = ForwardSlashes(TextArgument(arguments, 1));
-  int32_t code = kHttpTransportError;
-  platform::RunKeepingUiAlive([&] {
-    code = HttpGetToFile(nullptr, false, nullptr, nullptr, path, nullptr, url);
-  });
+  int32_t code = HttpGetToFile(nullptr, false, nullptr, nullptr, path, nullptr, url);
   if (code == kHttpOk && (path.empty() || !FileExists(path))) code = kHttpFileWriteFailed;
   return ScriptValue::Int32(code);
 }
@@ -78,9 +74,7 @@ UploadOutcome RunPageUpload(const std::vector<ScriptValue>& arguments) {
   outcome.callback = TextArgument(arguments, 6);
   const HttpFieldMap headers = HeaderFields(TextArgument(arguments, 7));
   const bool has_headers = arguments.size() == 8;
-  platform::RunKeepingUiAlive([&] {
-    outcome.code = HttpUploadForm(outcome.answer, fields, files, host, port, path,
-                                  outcome.error_text, has_headers ? &headers : nullptr);
-  });
+  outcome.code = HttpUploadForm(outcome.answer, fields, files, host, port, path,
+                                outcome.error_text, has_headers ? &headers : nullptr);
   return outcome;
 }

@@ -1,6 +1,5 @@
 // The transfer methods of window.external: a download into a file and a
-// form upload. The page waits for the transfer, but the window does not:
-// it runs on a helper thread while the UI loop keeps turning.
+// form upload. Each blocks its caller until the transfer has ended.
 #pragma once
 
 #include <cstdint>
