@@ -3,13 +3,11 @@
 // once, and closes by itself; a page's own window.open opens one too.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <thread>
 
 #include "tests/gui/gui_fixture.h"
-#include "tests/support/run_command.h"
 
 namespace {
 
@@ -22,8 +20,6 @@ class PopUp : public GuiFixture {
  protected:
   void SetUp() override {
     GuiFixture::SetUp();
-    WriteFile("run/.keep", "");
-    chmod(Path("run").c_str(), 0700);
     server_.Get("/login", [](const httplib::Request&, httplib::Response& res) {
       res.set_header("Set-Cookie", "session=pupil-7; Path=/");
       res.set_content("ok", "text/plain");
@@ -63,14 +59,7 @@ function started(a) { starts++; report('started', a + starts); setTimeout(functi
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
-  testing_support::CommandResult Run() {
-    WriteFile("system/tomerack.ini", "[system]\nstartpage=" + Url("/main.html") + "\n");
-    return testing_support::RunCommand("/usr/bin/timeout", {"60", TOMERACK_CLIENT_PATH}, "",
-                                       {{"TOMERACK_PROGRAM_DIR", dir()},
-                                        {"TOMERACK_REGISTRY_DIR", Path("registry")},
-                                        {"TOMERACK_MESSAGE_LOG", Path("messages.txt")},
-                                        {"XDG_RUNTIME_DIR", Path("run")}});
-  }
+  testing_support::CommandResult Run() { return RunClient(Url("/main.html")); }
 
   // The day's log (there is one: the pages report into it).
   std::string LogFile() {
