@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/config_file.h"
@@ -16,6 +17,8 @@
 #include "browser/dialog_ie.h"
 #include "browser/gtk_frame.h"
 #include "browser/gui_sanitizer_defaults.h"
+#include "browser/webkit_control.h"
+#include "config/daily_log.h"
 #include "config/program_paths.h"
 #include "platform/codepage.h"
 #include "platform/loop_watch_gtk.h"
@@ -35,6 +38,18 @@ gboolean OnTerminate(gpointer window) {
   EndMessageBoxes();
   static_cast<CDialogIE*>(window)->frame()->PostCloseRequest();
   return G_SOURCE_CONTINUE;
+}
+
+// The test-only switch that lets WebDriver drive the window, and the name a
+// session's browserName must match.
+constexpr const char kAutomationSwitch[] = "--automation";
+constexpr const char kAutomationName[] = "tomerack";
+
+bool HasSwitch(int argc, char** argv, const char* name) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], name) == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -80,6 +95,12 @@ int main(int argc, char** argv) {
                  platform::GbkToUtf8(GetConfigFilePath()).c_str());
   }
 
+  if (HasSwitch(argc, argv, kAutomationSwitch)) {
+    std::fprintf(stderr, "tomerack: %s: WebDriver sessions may drive the window (tests only)\n",
+                 kAutomationSwitch);
+    WriteLogLine("Started with --automation: WebDriver sessions may drive the window");
+    WebKitBrowserControl::AllowAutomation(kAutomationName);
+  }
   platform::InstallGtkUiLoop();
   GtkWindowFrameFactory factory;
   SetWindowFrameFactory(&factory);

@@ -54,6 +54,10 @@ class WebKitBrowserControl : public WebBrowserControl {
   static bool IsTrustedAddress(const std::string& url);
   // The bridge keys of the documents the view shows now.
   BridgeKeys& bridge_keys();
+  // Lets WebDriver sessions drive the first view made from now on (the main
+  // window's). For tests only: call before any view exists; the session's
+  // browserName must equal application_name.
+  static void AllowAutomation(const std::string& application_name);
 
  private:
   std::string ResolveAddress(const std::string& address) const;

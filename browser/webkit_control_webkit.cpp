@@ -102,6 +102,33 @@ void OnBridgeRequest(WebKitURISchemeRequest* request, gpointer) {
   AnswerRequest(request, status, std::move(answer), origin, bare_text);
 }
 
+// WebDriver sessions, when a test switched them on.
+struct Automation {
+  bool allowed = false;
+  std::string application_name;
+  WebKitWebView* view = nullptr;  // the view the sessions drive; not owned
+};
+
+Automation& AutomationState() {
+  static Automation state;
+  return state;
+}
+
+WebKitWebView* OnAutomationCreateView(WebKitAutomationSession*, gpointer) {
+  WebKitWebView* view = AutomationState().view;
+  WriteLogLine(view != nullptr ? "WebDriver session took the main window"
+                               : "WebDriver session found no window to drive");
+  return view;
+}
+
+void OnAutomationStarted(WebKitWebContext*, WebKitAutomationSession* session, gpointer) {
+  WebKitApplicationInfo* info = webkit_application_info_new();
+  webkit_application_info_set_name(info, AutomationState().application_name.c_str());
+  webkit_automation_session_set_application_info(session, info);
+  webkit_application_info_unref(info);
+  g_signal_connect(session, "create-web-view", G_CALLBACK(OnAutomationCreateView), nullptr);
+}
+
 WebKitWebContext* SharedContext() {
   static WebKitWebContext* context = nullptr;
   if (context != nullptr) return context;
@@ -117,6 +144,10 @@ WebKitWebContext* SharedContext() {
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kHostBridgeScheme);
   webkit_security_manager_register_uri_scheme_as_secure(security, kHostBridgeScheme);
   ConnectBrowserDownloads(context);
+  if (AutomationState().allowed) {
+    webkit_web_context_set_automation_allowed(context, TRUE);
+    g_signal_connect(context, "automation-started", G_CALLBACK(OnAutomationStarted), nullptr);
+  }
   return context;
 }
 
@@ -248,11 +279,21 @@ gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
 
 }  // namespace
 
+void WebKitBrowserControl::AllowAutomation(const std::string& application_name) {
+  AutomationState().allowed = true;
+  AutomationState().application_name = application_name;
+}
+
 WebKitBrowserControl::WebKitBrowserControl() {
+  // Only the main window's view, the first one, is driven by sessions.
+  Automation& automation = AutomationState();
+  bool driven = automation.allowed && automation.view == nullptr;
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedContext(),
                                        "user-content-manager", SharedContentManager(), "settings",
-                                       SharedSettings(), nullptr));
+                                       SharedSettings(), "is-controlled-by-automation", driven,
+                                       nullptr));
   g_object_ref_sink(view_);
+  if (driven) automation.view = view_;
   g_object_set_data(G_OBJECT(view_), kControlKey, this);
   RefreshHostScripts();
   g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
@@ -266,6 +307,7 @@ WebKitBrowserControl::WebKitBrowserControl() {
 }
 
 WebKitBrowserControl::~WebKitBrowserControl() {
+  if (AutomationState().view == view_) AutomationState().view = nullptr;
   g_signal_handlers_disconnect_by_data(view_, this);
   g_object_set_data(G_OBJECT(view_), kControlKey, nullptr);
   g_object_unref(view_);
