@@ -43,18 +43,58 @@ std::string PageHtml(const std::string& title_utf8, int page) {
   return html + "</body></html>\n";
 }
 
+// Single quotes for sh, with any single quote in the text closed, escaped
+// and reopened.
+std::string ShellQuoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
 // Writes how it was started to opened.log beside itself (one line of
-// arguments, then the user the client handed over), then stays open for ten
-// minutes as a reader would, until the client or the user ends it.
-constexpr const char kReaderScript[] =
-    "#!/bin/sh\n"
-    "# Demo reader: records which book it was asked to open and for whom.\n"
-    "here=$(dirname \"$0\")\n"
-    "user=$(sed -n 's/^un=//p' \"$here/system/$(basename \"$0\").ini\" 2>/dev/null | tr -d '\\r')\n"
-    "echo \"pid=$$ user=$user args=$*\" >> \"$here/opened.log\"\n"
-    "echo \"tomereader: opening $*\"\n"
-    "i=0\n"
-    "while [ $i -lt 600 ]; do sleep 1; i=$((i + 1)); done\n";
+// arguments, then the user the client handed over). With a display and
+// zenity it shows a small window for the book and ends when that is closed;
+// else it stays open for ten minutes as a reader would, until the client or
+// the user ends it.
+std::string ReaderScript(const std::string& title_utf8) {
+  return std::string(
+             "#!/bin/sh\n"
+             "# Demo reader: records which book it was asked to open and for whom.\n"
+             "here=$(dirname \"$0\")\n"
+             "user=$(sed -n 's/^un=//p' \"$here/system/$(basename \"$0\").ini\" 2>/dev/null | "
+             "tr -d '\\r')\n"
+             "echo \"pid=$$ user=$user args=$*\" >> \"$here/opened.log\"\n"
+             "echo \"tomereader: opening $*\"\n"
+             "title=") +
+         ShellQuoted(title_utf8) +
+         "\n"
+         "if [ -n \"$DISPLAY\" ] && command -v zenity >/dev/null 2>&1; then\n"
+         "  err=\"${TMPDIR:-/tmp}/tomereader.$$.err\"\n"
+         "  zenity --info --title=\"$title" +
+         U8(u8" — 演示阅读器") + "\" --text=\"" + U8(u8"正在阅读：") + "$title\\n" +
+         U8(u8"用户：") + "$user\\n" + U8(u8"参数：") +
+         "$*\" --width=360 2>\"$err\" &\n"
+         "  shown=$!\n"
+         "  # The client ends readers with SIGKILL, which would leave the window\n"
+         "  # open: a watcher closes it once this shell is gone.\n"
+         "  sh -c 'while kill -0 \"$1\" 2>/dev/null; do sleep 1; done; kill \"$2\" 2>/dev/null' "
+         "watch $$ $shown &\n"
+         "  watcher=$!\n"
+         "  wait $shown\n"
+         "  status=$?\n"
+         "  kill $watcher 2>/dev/null\n"
+         "  grep -q 'cannot open display' \"$err\" 2>/dev/null\n"
+         "  no_display=$?\n"
+         "  rm -f \"$err\"\n"
+         "  # 0 is OK, 1 the window's close button; a zenity that could not show\n"
+         "  # anything (1 without a display too) leaves the reader waiting.\n"
+         "  if [ $status -eq 0 ] || { [ $status -eq 1 ] && [ $no_display -ne 0 ]; }; then\n"
+         "    exit 0\n"
+         "  fi\n"
+         "fi\n"
+         "i=0\n"
+         "while [ $i -lt 600 ]; do sleep 1; i=$((i + 1)); done\n";
+}
 
 ZipEntrySpec Entry(const std::string& name, std::string data, ZipEntrySpec::Method method,
                    unsigned mode = 0644) {
@@ -84,7 +124,7 @@ std::string MakePackage(const DemoBook& book, size_t media_size, uint32_t seed, 
             Method::kStored),
       // At the path the catalogue's bookReader names, below the install
       // directory.
-      Entry(book.reader, kReaderScript, Method::kDeflated, 0755),
+      Entry(book.reader, ReaderScript(book.title_utf8), Method::kDeflated, 0755),
   });
 }
 
