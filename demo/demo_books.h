@@ -27,12 +27,21 @@ struct DemoBook {
 // Generates the book's package of that edition and its digest.
 void PublishEdition(DemoBook& book, int edition);
 
-// The fixed demo set (three books). Packages differ in size so that range
-// requests cross several transfer blocks.
+// The fixed demo set: the shared books g1001..g1003, a student's g1004..g1007
+// and a teacher's g2001..g2003. Packages differ in size so that range
+// requests cross several transfer blocks; the later ones are small.
 std::vector<DemoBook> MakeDemoBooks();
+
+inline constexpr int kCoverWidth = 120;
+inline constexpr int kCoverHeight = 160;
 
 // A solid-colour PNG image of the given size.
 std::string MakeSolidPng(int width, int height, unsigned rgb);
+
+// A PNG book cover in colour rgb: a darker spine strip down the left edge and
+// a lighter band across the upper third, so that covers side by side look
+// like books on a shelf.
+std::string MakeCoverPng(int width, int height, unsigned rgb);
 
 // The upgrade program: a shell script that, run with "/upgrade" in a program
 // directory, records version as installed in system/version.dat.

@@ -14,6 +14,7 @@ const char kDemoUsage[] =
     "  --big-file-mib N    also serve /data/big.bin of N MiB\n"
     "  --extra-package ZIP also publish ZIP as book g1900 (bsid b1900)\n"
     "POST /demo/publish/GID publishes a newer edition of a generated book.\n"
+    "GET / lists the addresses and the demo users who can sign in at /api/login.\n"
     "faults:\n"
     "  --drop-after BYTES  end every package transfer after BYTES bytes\n"
     "  --slow-ms MS        wait MS before every answer and every package piece\n"

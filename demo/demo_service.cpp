@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -18,11 +19,15 @@
 #include <thread>
 
 #include "demo/demo_books.h"
+#include "demo/demo_login.h"
+#include "demo/demo_users.h"
 #include "util/md5.h"
 
 namespace {
 
 constexpr size_t kPiece = 256 * 1024;
+constexpr size_t kMostLoginBody = 64 * 1024;
+constexpr char kExtraGid[] = "g1900";
 
 // Bytes served with ranges: a book package or the generated big file.
 class Blob {
@@ -184,7 +189,7 @@ class DemoService {
     }
     DemoBook book;
     book.bsid = "b1900";
-    book.gid = "g1900";
+    book.gid = kExtraGid;
     book.title_utf8 = reinterpret_cast<const char*>(u8"大容量 教材 样例");
     book.base_image = "images/" + book.gid + ".png";
     book.book_path = "books/" + book.gid + "/" + book.gid + ".zip";
@@ -248,9 +253,22 @@ class DemoService {
       }
       return httplib::Server::HandlerResponse::Unhandled;
     });
+    // The start page runs from file://, so every answer may be read by a
+    // page of any origin, and preflight requests are answered on any path.
+    server_.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Access-Control-Allow-Origin", "*");
+    });
+    server_.Options(R"(.*)", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 204;
+      res.set_header("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
+      res.set_header("Access-Control-Allow-Headers", "Content-Type");
+    });
     server_.Get("/", [this](const httplib::Request&, httplib::Response& res) {
       res.set_content(Index(), "text/plain; charset=utf-8");
     });
+    server_.Post("/api/login",
+                 [](const httplib::Request& req, httplib::Response& res,
+                    const httplib::ContentReader& content) { Login(req, res, content); });
     server_.Get("/serverlist", [this](const httplib::Request&, httplib::Response& res) {
       res.set_content("app#demo#1#1#" + self_ + ";dat#demo#1#1#" + self_ + ";cor#demo#1#1#" + self_,
                       "text/plain");
@@ -291,9 +309,8 @@ class DemoService {
       if (!big_) return NotFound(res);
       ServeBlob(req, res, big_, "application/octet-stream");
     });
-    server_.Post("/upload", [this](const httplib::Request& req, httplib::Response& res) {
-      Upload(req, res);
-    });
+    server_.Post("/upload",
+                 [this](const httplib::Request& req, httplib::Response& res) { Upload(req, res); });
     server_.Get(R"(/uploads/([A-Za-z0-9_.-]+))",
                 [this](const httplib::Request& req, httplib::Response& res) {
                   std::lock_guard<std::mutex> hold(uploads_lock_);
@@ -328,7 +345,61 @@ class DemoService {
            base +
            "/upgrade\n"
            "uploads:       POST " +
-           base + "/upload, then " + base + "/uploads/NAME\n";
+           base + "/upload, then " + base + "/uploads/NAME\n" + "login:         POST " + base +
+           "/api/login (form fields username, password as PasswordMD mixes it)\n"
+           "\n"
+           "demo users (user name, password, role, name, uid: books):\n" +
+           UsersIndex() + "  any other uid: " + GidList(CatalogueGidsOf("")) + "\n" +
+           (HasExtraBook() ? std::string("  every catalogue also lists ") + kExtraGid + "\n" : "");
+  }
+
+  static std::string GidList(const std::vector<std::string>& gids) {
+    std::string list;
+    for (const std::string& gid : gids) list += (list.empty() ? "" : " ") + gid;
+    return list;
+  }
+
+  static std::string Padded(const std::string& text, size_t width) {
+    return text + std::string(text.size() < width ? width - text.size() : 1, ' ');
+  }
+
+  static std::string UsersIndex() {
+    std::string lines;
+    for (const DemoUser& user : DemoUsers()) {
+      lines += "  " + Padded(user.user_name, 10) + Padded(user.password, 8) + user.role_utf8 +
+               "  " + user.display_name_utf8 + "  " + user.uid + ": " + GidList(user.gids) + "\n";
+    }
+    return lines;
+  }
+
+  bool HasExtraBook() const { return !options_.extra_package.empty(); }
+
+  // The form is read here, not by the library, so that it is bounded and
+  // its escapes are checked.
+  static void Login(const httplib::Request& req, httplib::Response& res,
+                    const httplib::ContentReader& content) {
+    auto too_large = [&res] {
+      res.status = 413;
+      res.set_content("{\"Return\":\"1002413\",\"Message\":\"request too large\"}",
+                      "application/json; charset=utf-8");
+    };
+    const std::string declared = req.get_header_value("Content-Length");
+    if (!declared.empty() && std::strtoull(declared.c_str(), nullptr, 10) > kMostLoginBody) {
+      return too_large();
+    }
+    std::string body;
+    bool bounded = true;
+    if (!req.is_multipart_form_data()) {
+      content([&](const char* data, size_t length) {
+        if (body.size() + length > kMostLoginBody) return bounded = false;
+        body.append(data, length);
+        return true;
+      });
+    }
+    if (!bounded) return too_large();
+    const LoginAnswer answer = AnswerLogin(body);
+    res.status = answer.status;
+    res.set_content(answer.json_utf8, "application/json; charset=utf-8");
   }
 
   // Keeps each uploaded file (the last few, a few MiB at most) under its
@@ -402,13 +473,20 @@ class DemoService {
         "application/json; charset=utf-8");
   }
 
-  // The dataset reply; columns in an order of their own, with one column
-  // the client does not need.
+  // The dataset reply with the uid's books; columns in an order of their
+  // own, with one column the client does not need. The session is not
+  // checked.
   std::string CatalogueReply(const std::string& uid, const std::string& session) {
+    std::vector<std::string> gids = CatalogueGidsOf(uid);
+    if (HasExtraBook()) gids.push_back(kExtraGid);
     std::vector<DemoBook> books;
     {
       std::lock_guard<std::mutex> hold(books_lock_);
-      books = books_;
+      for (const std::string& gid : gids) {
+        auto found = std::find_if(books_.begin(), books_.end(),
+                                  [&gid](const DemoBook& book) { return book.gid == gid; });
+        if (found != books_.end()) books.push_back(*found);
+      }
     }
     static const char* const kColumns[] = {"gid",       "bsid",       "fullName",   "publisher",
                                            "baseImage", "insallPara", "launchPara", "bookMD5",

@@ -1,19 +1,195 @@
-// The demo service answers what the client's endpoints rely on.
+// The demo service answers what the client's endpoints rely on, and the
+// start page can sign in to it.
 #include <cJSON.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <strings.h>
 
+#include <cctype>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "demo/demo_login.h"
 #include "net/request_helpers.h"
 #include "tests/support/demo_service_process.h"
 #include "tests/support/run_command.h"
 #include "tests/support/sandbox.h"
+#include "util/identifiers.h"
 #include "util/md5.h"
 
 namespace {
 
 using testing_support::DemoServiceProcess;
 
-class DemoServiceTest : public testing_support::Sandbox {};
+const char* U8(const char8_t* text) {
+  return reinterpret_cast<const char*>(text);
+}
+
+using JsonPtr = std::unique_ptr<cJSON, decltype(&cJSON_Delete)>;
+
+JsonPtr ParseJson(const std::string& text) {
+  return JsonPtr(cJSON_Parse(text.c_str()), cJSON_Delete);
+}
+
+std::string Member(const cJSON* json, const char* name) {
+  const cJSON* item = cJSON_GetObjectItemCaseSensitive(json, name);
+  return cJSON_IsString(item) ? item->valuestring : "<missing " + std::string(name) + ">";
+}
+
+// The password as the client's PasswordMD hands it to the start page.
+std::string Mixed(const std::string& password) {
+  std::string mixed;
+  MixTextWithKey(mixed, password, NewIdentifierText());
+  return mixed;
+}
+
+std::string LoginForm(const std::string& user_name, const std::string& password) {
+  return "username=" + user_name + "&password=" + Mixed(password);
+}
+
+// The same text with its last digit, the check digit, made to fit again.
+std::string WithCheckDigit(std::string text) {
+  unsigned sum = 0;
+  for (size_t i = 0; i + 1 < text.size(); ++i) sum += static_cast<unsigned char>(text[i]);
+  text.back() = "0123456789ABCDEF"[sum % 16];
+  return text;
+}
+
+class DemoServiceTest : public testing_support::Sandbox {
+ protected:
+  struct Book {
+    std::string gid, bsid, title, cover, package, digest;
+  };
+
+  // The catalogue of uid, row by row; the session is one the service never
+  // gave out.
+  static std::vector<Book> CatalogueOf(httplib::Client& client, const std::string& uid) {
+    const std::string request =
+        "{\"Function\":\"DataAccess\",\"UID\":\"" + uid + "\",\"SessionID\":\"s-unchecked\"}";
+    auto res = client.Post("/api/tomerack", {{"Authorization", "demo-token"}}, request,
+                           "application/json");
+    std::vector<Book> books;
+    if (!res || res->status != 200) {
+      ADD_FAILURE() << "no catalogue for " << uid;
+      return books;
+    }
+    JsonPtr root = ParseJson(res->body);
+    const cJSON* para = cJSON_GetObjectItem(root.get(), "Para");
+    const cJSON* names = cJSON_GetObjectItem(para, "ColumnName");
+    const cJSON* data = cJSON_GetObjectItem(para, "Data");
+    const int columns = cJSON_GetArraySize(names);
+    if (columns == 0 || cJSON_GetArraySize(data) % columns != 0) {
+      ADD_FAILURE() << "malformed catalogue for " << uid;
+      return books;
+    }
+    std::map<std::string, int> column;
+    for (int i = 0; i < columns; ++i) column[cJSON_GetArrayItem(names, i)->valuestring] = i;
+    for (int row = 0; row < cJSON_GetArraySize(data) / columns; ++row) {
+      auto cell = [&](const char* name) -> std::string {
+        return cJSON_GetArrayItem(data, row * columns + column.at(name))->valuestring;
+      };
+      books.push_back({cell("gid"), cell("bsid"), cell("fullName"), cell("baseImage"),
+                       cell("bookPath"), cell("bookMD5")});
+    }
+    EXPECT_EQ(Member(para, "Rows"), std::to_string(books.size())) << uid;
+    return books;
+  }
+};
+
+TEST(UnmixPasswordTest, ReadsBackWhatTheMixerHid) {
+  struct Case {
+    std::string password;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"", ""},
+      {"x", "x"},
+      {"xm2026", "xm2026"},
+      {"a b&c=d+e%f'g\"", "a b&c=d+e%f'g\""},
+      {U8(u8"密码"), U8(u8"密码")},
+      {std::string("\0\xff\x80", 3), std::string("\0\xff\x80", 3)},
+      {"0123456789abcd", "0123456789abcd"},  // the most a 32-digit key carries
+      {"0123456789abcdefXYZ", "0123456789abcd"},
+  };
+  std::vector<std::string> keys = {std::string(32, '0'), std::string(32, 'F')};
+  for (int i = 0; i < 40; ++i) keys.push_back(NewIdentifierText());
+  for (const Case& c : cases) {
+    for (const std::string& key : keys) {
+      std::string mixed, password = "left over";
+      MixTextWithKey(mixed, c.password, key);
+      ASSERT_EQ(mixed.size(), 32u) << c.password;
+      EXPECT_TRUE(UnmixPassword(mixed, password)) << c.password << " " << mixed;
+      EXPECT_EQ(password, c.expected) << mixed;
+    }
+  }
+}
+
+TEST(UnmixPasswordTest, RefusesTextsTheMixerCannotHaveWritten) {
+  std::string password;
+  const std::string mixed = Mixed("xm2026");
+  ASSERT_TRUE(UnmixPassword(mixed, password));
+  // Any one digit changed: the check digit gives it away.
+  for (size_t i = 0; i < mixed.size(); ++i) {
+    std::string tampered = mixed;
+    const std::string digits = "0123456789ABCDEF0";
+    tampered[i] = digits[digits.find(static_cast<char>(std::toupper(tampered[i]))) + 1];
+    EXPECT_FALSE(UnmixPassword(tampered, password)) << tampered;
+    EXPECT_EQ(password, "");
+  }
+  std::string odd;
+  ASSERT_EQ(MixHexWithKey(odd, "abc", NewIdentifierText()), kMixOk);
+  const std::string zeros(32, '0');
+  struct Case {
+    const char* what;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"empty", ""},
+      {"too short", WithCheckDigit(mixed.substr(1))},
+      {"too long", WithCheckDigit(mixed + "0")},
+      {"not hexadecimal", WithCheckDigit(mixed.substr(0, 10) + "G" + mixed.substr(11))},
+      {"odd number of digits", odd},
+      {"longer than the key can carry", WithCheckDigit("01F" + zeros.substr(3))},  // 30 digits
+      {"the password in clear", "xm2026"},
+  };
+  for (const Case& c : cases) {
+    password = "left over";
+    EXPECT_FALSE(UnmixPassword(c.text, password)) << c.what;
+    EXPECT_EQ(password, "") << c.what;
+  }
+}
+
+TEST(DecodeFormBodyTest, DecodesPlusAndEscapesAndRefusesMalformedEscapes) {
+  struct Case {
+    const char* body;
+    bool ok;
+    std::map<std::string, std::string> fields;
+  };
+  const Case cases[] = {
+      {"username=a+b&password=%41%2b%3d%25", true, {{"username", "a b"}, {"password", "A+=%"}}},
+      {"n=%E5%B0%8F%e6%98%8e", true, {{"n", U8(u8"小明")}}},
+      {"k%3Dx=v%26w=z", true, {{"k=x", "v&w=z"}}},
+      {"a=1&a=2&&b&=c&", true, {{"a", "1"}, {"b", ""}, {"", "c"}}},
+      {"", true, {}},
+      {"a=%", false, {}},
+      {"a=%4", false, {}},
+      {"a=%4g", false, {}},
+      {"a=%%41", false, {}},
+      {"%zz=1", false, {}},
+      {"a=1&b=%G0", false, {}},
+  };
+  for (const Case& c : cases) {
+    std::map<std::string, std::string> fields;
+    EXPECT_EQ(DecodeFormBody(c.body, fields), c.ok) << c.body;
+    if (c.ok) {
+      EXPECT_EQ(fields, c.fields) << c.body;
+    }
+  }
+}
 
 TEST_F(DemoServiceTest, ServerListAndTestPointAtTheServiceItself) {
   DemoServiceProcess demo;
@@ -95,6 +271,233 @@ TEST_F(DemoServiceTest, CatalogueNeedsTheTokenAndListsBooksWithMatchingDigests) 
   }
   EXPECT_TRUE(some_upper);
   cJSON_Delete(root);
+}
+
+TEST_F(DemoServiceTest, LoginAnswersEachDemoUserWithANewSession) {
+  DemoServiceProcess demo;
+  ASSERT_TRUE(demo.Start(dir()));
+  httplib::Client client("127.0.0.1", demo.port());
+  struct Case {
+    const char* form_user;  // as the form carries it
+    const char* password;
+    const char* uid;
+    const char* user_name;
+    const char8_t* display_name;
+  };
+  const Case cases[] = {
+      {"xiaoming", "xm2026", "u2001", "xiaoming", u8"小明"},
+      {"laoshi", "ls2026", "u3001", "laoshi", u8"王老师"},
+      {"xiao%6Ding", "xm2026", "u2001", "xiaoming", u8"小明"},
+  };
+  std::set<std::string> sessions;
+  for (const Case& c : cases) {
+    auto res = client.Post("/api/login", LoginForm(c.form_user, c.password),
+                           "application/x-www-form-urlencoded");
+    ASSERT_TRUE(res) << c.form_user;
+    EXPECT_EQ(res->status, 200) << c.form_user;
+    EXPECT_EQ(res->get_header_value("Content-Type"), "application/json; charset=utf-8");
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "*");
+    JsonPtr json = ParseJson(res->body);
+    const std::string session = Member(json.get(), "SessionID");
+    EXPECT_EQ(res->body, std::string("{\"Return\":\"0\",\"Message\":\"\",\"UID\":\"") + c.uid +
+                             "\",\"SessionID\":\"" + session + "\",\"UserName\":\"" + c.user_name +
+                             "\",\"DisplayName\":\"" + U8(c.display_name) + "\"}");
+    EXPECT_EQ(session.size(), 32u);
+    EXPECT_EQ(session.find_first_not_of("0123456789abcdef"), std::string::npos) << session;
+    sessions.insert(session);
+  }
+  EXPECT_EQ(sessions.size(), std::size(cases));
+}
+
+TEST_F(DemoServiceTest, LoginRefusesWrongUsersPasswordsAndMalformedForms) {
+  DemoServiceProcess demo;
+  ASSERT_TRUE(demo.Start(dir()));
+  httplib::Client client("127.0.0.1", demo.port());
+  const std::string kWrong =
+      std::string("{\"Return\":\"1002001\",\"Message\":\"") + U8(u8"用户名或密码错误") + "\"}";
+  const std::string kMissing =
+      std::string("{\"Return\":\"1002000\",\"Message\":\"") + U8(u8"缺少用户名或密码") + "\"}";
+  const std::string mixed = Mixed("xm2026");
+  std::string tampered = mixed;
+  tampered[20] = tampered[20] == '0' ? '1' : '0';
+  struct Case {
+    const char* what;
+    std::string body;
+    int status;
+    std::string answer;
+  };
+  const Case cases[] = {
+      {"wrong password", LoginForm("xiaoming", "xm2025"), 401, kWrong},
+      {"another user's password", LoginForm("xiaoming", "ls2026"), 401, kWrong},
+      {"unknown user", LoginForm("xiaohong", "xm2026"), 401, kWrong},
+      {"password in clear", "username=xiaoming&password=xm2026", 401, kWrong},
+      {"tampered password", "username=xiaoming&password=" + tampered, 401, kWrong},
+      {"no password", "username=xiaoming", 400, kMissing},
+      {"empty password", "username=xiaoming&password=", 400, kMissing},
+      {"no user name", "password=" + mixed, 400, kMissing},
+      {"empty user name", "username=&password=" + mixed, 400, kMissing},
+      {"empty form", "", 400, kMissing},
+      {"bad escape", "username=xiao%zzming&password=" + mixed, 400, kMissing},
+      {"cut escape", "username=xiaoming&password=" + mixed + "%4", 400, kMissing},
+  };
+  for (const Case& c : cases) {
+    auto res = client.Post("/api/login", c.body, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(res) << c.what;
+    EXPECT_EQ(res->status, c.status) << c.what;
+    EXPECT_EQ(res->body, c.answer) << c.what;
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "*") << c.what;
+  }
+
+  // The form is bounded at 64 KiB, padding included.
+  std::string form = LoginForm("xiaoming", "xm2026") + "&pad=";
+  form.resize(64 * 1024, 'p');
+  auto at_bound = client.Post("/api/login", form, "application/x-www-form-urlencoded");
+  ASSERT_TRUE(at_bound);
+  EXPECT_EQ(at_bound->status, 200);
+  auto over = client.Post("/api/login", form + "p", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(over);
+  EXPECT_EQ(over->status, 413);
+  EXPECT_EQ(over->get_header_value("Access-Control-Allow-Origin"), "*");
+}
+
+TEST_F(DemoServiceTest, EveryAnswerMayBeReadFromAnyOriginAndPreflightsAreAnswered) {
+  DemoServiceProcess demo;
+  ASSERT_TRUE(demo.Start(dir()));
+  httplib::Client client("127.0.0.1", demo.port());
+  for (const char* path :
+       {"/api/login", "/api/tomerack", "/data/books/g1001/g1001.zip", "/nowhere"}) {
+    auto res = client.Options(path);
+    ASSERT_TRUE(res) << path;
+    EXPECT_EQ(res->status, 204) << path;
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "*") << path;
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Methods"), "GET, POST, OPTIONS") << path;
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Headers"), "Content-Type") << path;
+    EXPECT_EQ(res->body, "") << path;
+  }
+  struct Case {
+    const char* path;
+    int status;
+  };
+  for (const Case& c : {Case{"/", 200}, Case{"/data/images/g1004.png", 200},
+                        Case{"/data/books/g2001/g2001.zip.MD5", 200}, Case{"/nowhere", 404}}) {
+    auto res = client.Get(c.path);
+    ASSERT_TRUE(res) << c.path;
+    EXPECT_EQ(res->status, c.status) << c.path;
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "*") << c.path;
+  }
+  auto refused = client.Post("/api/tomerack", "{\"UID\":\"u2001\"}", "application/json");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 401);  // no token
+  EXPECT_EQ(refused->get_header_value("Access-Control-Allow-Origin"), "*");
+}
+
+TEST_F(DemoServiceTest, IndexListsTheDemoUsersWithTheirPasswordsAndRoles) {
+  DemoServiceProcess demo;
+  ASSERT_TRUE(demo.Start(dir()));
+  httplib::Client client("127.0.0.1", demo.port());
+  auto res = client.Get("/");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->get_header_value("Content-Type"), "text/plain; charset=utf-8");
+  for (const char8_t* line : {u8"  xiaoming  xm2026  学生  小明  u2001: g1001 g1002 g1003 g1004 "
+                              u8"g1005 g1006 g1007\n",
+                              u8"  laoshi    ls2026  教师  王老师  u3001: g2001 g2002 g2003\n"}) {
+    EXPECT_NE(res->body.find(U8(line)), std::string::npos) << res->body;
+  }
+}
+
+TEST_F(DemoServiceTest, CatalogueListsTheBooksOfTheRequestsUid) {
+  WriteFile("extra.zip", "published as it is, whatever it holds");
+  const std::vector<std::pair<const char*, const char8_t*>> shared = {
+      {"g1001", u8"数学 七年级 上册"},
+      {"g1002", u8"语文 七年级 上册"},
+      {"g1003", u8"英语 七年级 上册"},
+  };
+  std::vector<std::pair<const char*, const char8_t*>> student = shared;
+  student.insert(student.end(), {{"g1004", u8"物理 八年级 上册"},
+                                 {"g1005", u8"历史 七年级 上册"},
+                                 {"g1006", u8"地理 七年级 上册"},
+                                 {"g1007", u8"生物 七年级 上册"}});
+  const std::vector<std::pair<const char*, const char8_t*>> teacher = {
+      {"g2001", u8"数学 七年级 上册 教师用书"},
+      {"g2002", u8"语文 七年级 教学参考"},
+      {"g2003", u8"音乐 七年级 上册"},
+  };
+  struct Case {
+    const char* uid;
+    const std::vector<std::pair<const char*, const char8_t*>>& books;
+  };
+  const Case cases[] = {{"u2001", student}, {"u3001", teacher}, {"u42", shared}, {"", shared}};
+  for (bool extra : {false, true}) {
+    DemoServiceProcess demo;
+    std::vector<std::string> options;
+    if (extra) options = {"--extra-package", Path("extra.zip")};
+    ASSERT_TRUE(demo.Start(dir(), options));
+    httplib::Client client("127.0.0.1", demo.port());
+    for (const Case& c : cases) {
+      std::vector<std::string> expected, listed;
+      for (const auto& [gid, title] : c.books)
+        expected.push_back(std::string(gid) + " " + U8(title));
+      if (extra) expected.push_back(std::string("g1900 ") + U8(u8"大容量 教材 样例"));
+      for (const Book& book : CatalogueOf(client, c.uid)) {
+        listed.push_back(book.gid + " " + book.title);
+        EXPECT_EQ(book.bsid, "b" + book.gid.substr(1));
+      }
+      EXPECT_EQ(listed, expected) << "uid " << c.uid << (extra ? " with the extra package" : "");
+    }
+  }
+}
+
+TEST_F(DemoServiceTest, EveryGeneratedBookHasItsPackageAndABookLikeCover) {
+  DemoServiceProcess demo;
+  ASSERT_TRUE(demo.Start(dir()));
+  httplib::Client client("127.0.0.1", demo.port());
+  std::vector<Book> books = CatalogueOf(client, "u2001");
+  for (Book& book : CatalogueOf(client, "u3001")) books.push_back(std::move(book));
+  ASSERT_EQ(books.size(), 10u);
+  std::set<unsigned> colours;
+  for (const Book& book : books) {
+    auto package = client.Get("/data/" + book.package);
+    ASSERT_TRUE(package && package->status == 200) << book.gid;
+    std::string digest;
+    MD5Computer md5;
+    ASSERT_TRUE(md5.TextMD5(digest, package->body));
+    EXPECT_EQ(strcasecmp(digest.c_str(), book.digest.c_str()), 0) << book.gid;
+
+    auto cover = client.Get("/data/" + book.cover);
+    ASSERT_TRUE(cover && cover->status == 200) << book.gid;
+    WriteFile(book.gid + ".png", cover->body);
+    GdkPixbuf* image = gdk_pixbuf_new_from_file(Path(book.gid + ".png").c_str(), nullptr);
+    ASSERT_NE(image, nullptr) << book.gid;
+    const int width = gdk_pixbuf_get_width(image);
+    const int height = gdk_pixbuf_get_height(image);
+    const guchar* pixels = gdk_pixbuf_get_pixels(image);
+    const int stride = gdk_pixbuf_get_rowstride(image);
+    const int channels = gdk_pixbuf_get_n_channels(image);
+    auto at = [&](int x, int y) {
+      const guchar* p = pixels + y * stride + x * channels;
+      return (unsigned{p[0]} << 16) | (unsigned{p[1]} << 8) | p[2];
+    };
+    auto lightness = [](unsigned rgb) { return (rgb >> 16) + ((rgb >> 8) & 0xff) + (rgb & 0xff); };
+    EXPECT_EQ(width, 120) << book.gid;
+    EXPECT_EQ(height, 160) << book.gid;
+    if (width == 120 && height == 160) {
+      const unsigned body = at(80, 140);
+      const unsigned spine = at(3, 140);
+      const unsigned band = at(80, 40);
+      EXPECT_LT(lightness(spine), lightness(body)) << book.gid;
+      EXPECT_GT(lightness(band), lightness(body)) << book.gid;
+      // The spine runs the whole height; the band lies in the upper third.
+      for (int y = 0; y < height; ++y) {
+        EXPECT_EQ(at(3, y), spine) << book.gid << " row " << y;
+        if (y >= height / 3) {
+          EXPECT_EQ(at(80, y), body) << book.gid << " row " << y;
+        }
+      }
+      colours.insert(body);
+    }
+    g_object_unref(image);
+  }
+  EXPECT_EQ(colours.size(), books.size());  // a colour of its own for each book
 }
 
 TEST_F(DemoServiceTest, FaultsAndUpgradeFiles) {

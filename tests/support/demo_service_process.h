@@ -39,6 +39,7 @@ class DemoServiceProcess {
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
+  int port() const { return port_; }
   std::string AccessLog() const { return ReadBytes(access_log_); }
 
  private:
