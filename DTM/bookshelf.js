@@ -7,6 +7,7 @@
   var FAST_POLL_MS = 1000;   // while a book is downloading or installing
   var SLOW_POLL_MS = 5000;   // otherwise: catches work started elsewhere
   var RETRY_MS = 2000;       // an empty shelf asks the client again
+  var COVER_TRIES = 10;      // a missing cover is looked for at the next polls
 
   var STATUS_CLASS = {'已安装': 'installed', '可升级': 'upgradable', '下载中': 'working'};
 
@@ -115,8 +116,10 @@
       else notice('');
       showShelf(user, false);
       showEmpty('正在读取书架…');
-      // Let the page paint before the client fetches the catalogue.
-      setTimeout(function () { loadCatalogue(true); }, 30);
+      // Signing in starts the client's catalogue sync in the background; the
+      // page shows the client's copy as soon as there is one, and is never
+      // held while the service is slow.
+      setTimeout(function () { loadCatalogue(false); }, 30);
     });
   }
 
@@ -173,8 +176,9 @@
       cover.setAttribute('aria-label', book.title);
       card.querySelector('.cover-title').textContent = book.title;
       if (book.cover) {
-        image.src = book.cover;
+        image.onload = function () { cover.classList.remove('no-image'); image.hidden = false; };
         image.onerror = function () { cover.classList.add('no-image'); image.hidden = true; };
+        image.src = book.cover;
       } else {
         cover.classList.add('no-image');
         image.hidden = true;
@@ -250,6 +254,17 @@
     else notice(title + '没有下载完成，可以重新下载。');
   }
 
+  // A cover the client had not fetched yet when the shelf was drawn.
+  function retryMissingCover(book, card) {
+    var cover = card.querySelector('.cover');
+    if (!book.cover || !cover.classList.contains('no-image')) return false;
+    var tries = Number(card.getAttribute('data-cover-tries') || 0);
+    if (tries >= COVER_TRIES) return false;
+    card.setAttribute('data-cover-tries', String(tries + 1));
+    card.querySelector('.cover-image').src = book.cover + '?try=' + (tries + 1);
+    return true;
+  }
+
   function poll() {
     clearTimeout(state.pollTimer);
     if (!state.user || !state.books.length) return;
@@ -264,6 +279,8 @@
       if (before !== undefined) noticeTransition(book.bsid, before, row.status);
       state.lastStatus[book.bsid] = row.status;
       updateCard(card, row);
+      // The sync fetches covers after the catalogue: look again soon.
+      if (retryMissingCover(book, card)) anyInWork = true;
     });
     state.pollTimer = setTimeout(poll, anyInWork ? FAST_POLL_MS : SLOW_POLL_MS);
   }

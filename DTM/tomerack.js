@@ -4,6 +4,7 @@ var Tomerack = (function () {
   'use strict';
 
   var host = window.external;
+  var SLOW_COMMAND_MS = 300;
 
   function available() {
     return !!host && typeof host.AppInterface === 'function';
@@ -12,8 +13,14 @@ var Tomerack = (function () {
   // Sends one command and gives its reply as an object. A reply that is not
   // JSON becomes {Return: '-1', Message: <the text>}.
   function command(fn, para) {
+    var started = Date.now();
     var text = host.AppInterface(JSON.stringify(
       {Function: fn, Callback: '', SessionID: '', ID: '', Para: para || {}}));
+    var took = Date.now() - started;
+    // The page waits for every command: a slow one is worth a log line.
+    if (took >= SLOW_COMMAND_MS) {
+      log('slow command ' + fn + ' ' + ((para && para.Type) || '') + ': ' + took + ' ms');
+    }
     try {
       return JSON.parse(text);
     } catch (e) {

@@ -128,6 +128,8 @@ class BookshelfTest(unittest.TestCase):
         c = s.client()
         c.sign_in(*PUPIL)
         c.wait_shelf()
+        # The sync has fetched covers and digests once the covers show.
+        wait_for(c.covers_loaded, what='the covers')
         c.wait_status('b1900', '未安装')
         c.action('b1900', 'download').click()
         wait_for(lambda: c.status_of('b1900') == '下载中', what='the download to start')
@@ -152,6 +154,7 @@ class BookshelfTest(unittest.TestCase):
         c = s.client()
         c.sign_in(*PUPIL)
         c.wait_shelf()
+        wait_for(c.covers_loaded, what='the covers')
         c.action('b1900', 'download').click()
 
         def percent():

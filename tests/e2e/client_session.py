@@ -10,7 +10,6 @@ TOMERACK_MAKE_PACKAGE and E2E_OUTPUT_DIR (screenshots, logs, messages).
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import tempfile
 import time
@@ -81,16 +80,28 @@ class DemoService:
         self.process = None
         self.access_log = os.path.join(work_dir, 'access.log')
 
-    def start(self):
+    def start(self, attempts=1):
         port_file = os.path.join(self.work_dir, 'port')
-        if os.path.exists(port_file):
-            os.unlink(port_file)
-        self.process = subprocess.Popen(
-            [env_path('TOMERACK_DEMO_SERVICE'), '--port', str(self.port), '--port-file', port_file,
-             '--stop-after', '1800', '--access-log', self.access_log] + self.options,
-            stdout=subprocess.DEVNULL, stderr=open(os.path.join(self.work_dir, 'demo.err'), 'ab'))
-        wait_for(lambda: os.path.exists(port_file) and os.path.getsize(port_file) > 0,
-                 timeout=30, what='the demo service')
+        for attempt in range(attempts):
+            if os.path.exists(port_file):
+                os.unlink(port_file)
+            with open(os.path.join(self.work_dir, 'demo.err'), 'ab') as errors:
+                self.process = subprocess.Popen(
+                    [env_path('TOMERACK_DEMO_SERVICE'), '--port', str(self.port), '--port-file',
+                     port_file, '--stop-after', '1800', '--access-log', self.access_log] +
+                    self.options, stdout=subprocess.DEVNULL, stderr=errors)
+            try:
+                wait_for(lambda: (os.path.exists(port_file) and os.path.getsize(port_file) > 0)
+                         or self.process.poll() is not None, timeout=30, what='the demo service')
+            except AssertionError:
+                self.stop()
+                raise
+            if self.process.poll() is None:
+                break
+            # The port may still be held by connections of the last run.
+            time.sleep(0.5)
+        else:
+            raise AssertionError('the demo service did not start on port %d' % self.port)
         with open(port_file) as f:
             self.port = int(f.read().strip())
         return self
@@ -107,18 +118,7 @@ class DemoService:
 
     def restart(self):
         self.stop()
-        # The port was ours a moment ago; wait until it is free again.
-        wait_for(lambda: self._port_free(), timeout=20, what='the port to be free')
-        return self.start()
-
-    def _port_free(self):
-        with socket.socket() as probe:
-            probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            try:
-                probe.bind(('127.0.0.1', self.port))
-                return True
-            except OSError:
-                return False
+        return self.start(attempts=40)
 
     def publish(self, gid):
         import urllib.request
@@ -223,7 +223,11 @@ class Client:
         return self.text('li.book[data-bsid="%s"] .book-status' % bsid)
 
     def action(self, bsid, action):
-        return self.find('li.book[data-bsid="%s"] button[data-action="%s"]' % (bsid, action))
+        """The card's button, scrolled to the middle of the shelf as a person
+        scrolls to it before clicking."""
+        button = self.find('li.book[data-bsid="%s"] button[data-action="%s"]' % (bsid, action))
+        self.driver.execute_script("arguments[0].scrollIntoView({block: 'center'});", button)
+        return button
 
     def sign_in(self, user, password):
         wait_for(lambda: self.visible('#sign-in-form'), what='the sign-in form')

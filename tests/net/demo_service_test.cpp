@@ -412,11 +412,16 @@ TEST_F(DemoServiceTest, CatalogueListsTheBooksOfTheRequestsUid) {
       {"g1002", u8"语文 七年级 上册"},
       {"g1003", u8"英语 七年级 上册"},
   };
-  std::vector<std::pair<const char*, const char8_t*>> student = shared;
-  student.insert(student.end(), {{"g1004", u8"物理 八年级 上册"},
-                                 {"g1005", u8"历史 七年级 上册"},
-                                 {"g1006", u8"地理 七年级 上册"},
-                                 {"g1007", u8"生物 七年级 上册"}});
+  // The pupil's shelf is the shared books and four more.
+  const std::vector<std::pair<const char*, const char8_t*>> student = {
+      shared[0],
+      shared[1],
+      shared[2],
+      {"g1004", u8"物理 八年级 上册"},
+      {"g1005", u8"历史 七年级 上册"},
+      {"g1006", u8"地理 七年级 上册"},
+      {"g1007", u8"生物 七年级 上册"},
+  };
   const std::vector<std::pair<const char*, const char8_t*>> teacher = {
       {"g2001", u8"数学 七年级 上册 教师用书"},
       {"g2002", u8"语文 七年级 教学参考"},

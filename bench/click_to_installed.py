@@ -1,0 +1,77 @@
+"""Click-to-installed through the window against the admin tool, for one
+big book (b1900) from the same demo service. Runs are interleaved, each
+after a `sync`; prints each pair, the medians with their spread, and the
+ratio window / tool.
+
+    bench/click_to_installed.sh [BUILD_DIR] [MIB] [RUNS]
+"""
+
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(here, '..', 'tests', 'e2e'))
+
+from client_session import ProgramDir, Session, wait_for  # noqa: E402
+
+
+def main():
+    package, runs = sys.argv[1], int(sys.argv[2])
+    session = Session('bench-click-to-installed', ['--extra-package', package])
+    try:
+        tool_dir = ProgramDir(os.path.join(session.work, 'tool-program'))
+        tool_dir.configure(session.demo.server)
+        tool = [tool_dir.path('tomerack-tool'), 'books', '--program-dir', tool_dir.root,
+                '--uid', 'u2001']
+
+        def run_tool(*args):
+            subprocess.run(tool + list(args), check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+        run_tool('sync')
+
+        client = session.client()
+        client.sign_in('xiaoming', 'xm2026')
+        client.wait_shelf()
+        client.wait_status('b1900', '未安装')
+
+        window_times, tool_times = [], []
+        for run in range(runs):
+            # The tool.
+            subprocess.run(tool + ['uninstall', 'b1900'], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            subprocess.run(['sync'])
+            t0 = time.monotonic()
+            run_tool('download', 'b1900')
+            tool_times.append(time.monotonic() - t0)
+
+            # The window: from the click to the word on the card.
+            subprocess.run(['sync'])
+            button = client.action('b1900', 'download')
+            t0 = time.monotonic()
+            button.click()
+            wait_for(lambda: client.status_of('b1900') == '已安装', timeout=600, interval=0.02,
+                     what='b1900 installed')
+            window_times.append(time.monotonic() - t0)
+            print('run %d: window %.2f s, tool %.2f s' % (run + 1, window_times[-1],
+                                                          tool_times[-1]), flush=True)
+            client.action('b1900', 'uninstall').click()
+            wait_for(lambda: client.visible('#confirm'), what='the confirmation')
+            client.find('#confirm-yes').click()
+            client.wait_status('b1900', '未安装', timeout=120)
+
+        def summary(times):
+            return '%.2f s (%.2f..%.2f)' % (statistics.median(times), min(times), max(times))
+        size = os.path.getsize(package) / 1048576
+        ratio = statistics.median(window_times) / statistics.median(tool_times)
+        print('package %.0f MiB, %d runs: window click-to-installed %s, tomerack-tool books '
+              'download %s, ratio %.2f (goal <= 1.1)' % (size, runs, summary(window_times),
+                                                         summary(tool_times), ratio))
+    finally:
+        session.close()
+
+
+if __name__ == '__main__':
+    main()
