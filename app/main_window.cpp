@@ -254,7 +254,8 @@ void CDialog_TomeRack::OnCloseRequest() {
 }
 
 void CDialog_TomeRack::StopBookWork() {
-  for (const RecordPtr& record : collection_.AllRecords()) record->StopDownloadWorker();
+  // Downloads cut short by the exit are resumed at the next start.
+  for (const RecordPtr& record : collection_.AllRecords()) record->SuspendDownloadWorker();
   collection_.WaitForWorkers();
 }
 

@@ -50,7 +50,7 @@ BookCollection::~BookCollection() {
   StopSyncThread();
   WaitForWorkers();
   // Workers use their collection: none may outlive it.
-  for (const RecordPtr& record : AllRecords()) record->StopDownloadWorker();
+  for (const RecordPtr& record : AllRecords()) record->SuspendDownloadWorker();
   ClearRecords();
 }
 
@@ -243,8 +243,9 @@ void BookCollection::ClearRecords() {
     old.swap(records_);
   }
   // Out of the map first, so that no operation starts another worker on
-  // them. A record may live on with a holder; its work may not.
-  for (const auto& [key, record] : old) record->StopDownloadWorker();
+  // them. A record may live on with a holder; its work may not. A download
+  // cut short here is resumed when the records are loaded again.
+  for (const auto& [key, record] : old) record->SuspendDownloadWorker();
   WaitForWorkers();
 }
 

@@ -140,7 +140,7 @@ void DownloadWorker(BookRecord& record) {
     BookCollection* collection = record.collection();
     if (!message.empty() && collection) collection->ShowCollectionMessage(message, 0);
   }
-  record.ClearStatusBits(kBookDownloading);
+  if (result != kHttpCancelled || !record.WorkSuspended()) record.ClearStatusBits(kBookDownloading);
   SaveRecord(record);
 }
 

@@ -173,6 +173,7 @@ void BookRecord::StartDownloadWorker(std::function<void(BookRecord&)> body) {
   }
   stop_event_.Reset();
   second_stop_event_.Reset();
+  work_suspended_ = false;
   worker_running_ = true;
   worker_ = std::thread([this, body = std::move(body)] {
     body(*this);
@@ -183,6 +184,15 @@ void BookRecord::StartDownloadWorker(std::function<void(BookRecord&)> body) {
 void BookRecord::StopDownloadWorker() {
   std::lock_guard<std::mutex> guard(worker_lock_);
   if (!worker_.joinable()) return;
+  stop_event_.Set();
+  second_stop_event_.Set();
+  JoinWorker();
+}
+
+void BookRecord::SuspendDownloadWorker() {
+  std::lock_guard<std::mutex> guard(worker_lock_);
+  if (!worker_.joinable()) return;
+  work_suspended_ = true;
   stop_event_.Set();
   second_stop_event_.Set();
   JoinWorker();

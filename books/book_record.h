@@ -109,6 +109,13 @@ class BookRecord {
   void StartDownloadWorker(std::function<void(BookRecord&)> body);
   // Signals both stop events and waits without limit for the worker.
   void StopDownloadWorker();
+  // Stops the worker as StopDownloadWorker does, but the work stays owed:
+  // the worker leaves the record marked as downloading, so that the next
+  // load of the records resumes it. For a sign-in, a sign-out or the exit,
+  // which end the work without the user asking for it.
+  void SuspendDownloadWorker();
+  // True from a SuspendDownloadWorker until the next worker starts.
+  bool WorkSuspended() const { return work_suspended_.load(); }
   // Waits for the worker to end by itself.
   void WaitDownloadWorker();
   bool HasDownloadWorker() const;
@@ -143,6 +150,7 @@ class BookRecord {
   mutable std::mutex worker_lock_;
   std::thread worker_;
   std::atomic<bool> worker_running_{false};
+  std::atomic<bool> work_suspended_{false};
   platform::Event stop_event_{platform::EventReset::kAuto};
   platform::Event second_stop_event_{platform::EventReset::kAuto};
 };

@@ -92,7 +92,8 @@ int DownloadAndInstall(BookRecord& record) {
       code = HttpDownloadRange(package, url, offset, &record.stop_event(), fields.bookID.c_str(),
                                PackageDownloadProgress, &record);
       if (code == kHttpCancelled) {
-        record.ClearStatusBits(kBookDownloading);
+        // Suspended, the record keeps showing the download it still owes.
+        if (!record.WorkSuspended()) record.ClearStatusBits(kBookDownloading);
         return kHttpCancelled;
       }
       if (code == kHttpOk) break;

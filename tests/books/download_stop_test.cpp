@@ -8,6 +8,7 @@
 #include "books/book_operations.h"
 #include "books/book_paths.h"
 #include "books/book_results.h"
+#include "books/recovery.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/program_dir.h"
 #include "util/file_io.h"
@@ -140,6 +141,33 @@ TEST_F(DownloadStopTest, AnUninstalledBookIsNotInstalledOnDiskBeforeItsFilesGo) 
     ASSERT_EQ(LoadRecordFile(saved, RecordPath("g1")), 0);
     EXPECT_EQ(saved.Status(), 0u);
   }
+}
+
+// A sign-in clears the records and loads them again; the exit ends the
+// work too. Neither is the user's stop: the download must go on from the
+// record on disk, as after a kill.
+TEST_F(DownloadStopTest, ClearingTheRecordsSuspendsTheDownloadAndTheNextLoadResumesIt) {
+  StartAndWaitForBytes();
+  collection_->ClearRecords();
+  EXPECT_FALSE(record_->IsDownloadWorkerRunning());
+  BookRecord saved;
+  ASSERT_EQ(LoadRecordFile(saved, RecordPath("g1")), 0);
+  EXPECT_TRUE(saved.Status() & kBookDownloading) << "the owed download was forgotten";
+  EXPECT_EQ(messages_.load(), 0);
+
+  uint64_t kept = 0;
+  ASSERT_TRUE(GetFileSizeOf(PackagePathOf(record_->Fields()), kept));
+  // What the start for a user does with the records, on the addresses the
+  // fixture gave.
+  collection_->SetRecoveryStarter(
+      [this](const RecordPtr& record) { StartRecoveryWorker(*collection_, record); });
+  LoadAllRecords(*collection_);
+  RecordPtr reloaded = collection_->FindRecord("g1");
+  ASSERT_TRUE(reloaded);
+  EXPECT_TRUE(WaitFor([&] { return reloaded->Fields().downloading_downloadedSize > kept; },
+                      std::chrono::seconds(30)))
+      << "the download did not go on after the records were loaded again";
+  EXPECT_TRUE(reloaded->Status() & kBookDownloading);
 }
 
 TEST_F(DownloadStopTest, DestroyingTheCollectionStopsItsDownloads) {

@@ -198,7 +198,6 @@ class Client:
         os.environ['DISPLAY'] = xvfb.display
         self.driver = webdriver.WebKitGTK(executable_path=WEBDRIVER, options=options)
         self.driver.implicitly_wait(0)
-        self.shots = 0
 
     # ---- the page ---------------------------------------------------------
 
@@ -260,8 +259,9 @@ class Client:
         return self.text('#notice')
 
     def screenshot(self, label):
-        self.shots += 1
-        path = os.path.join(self.out_dir, '%02d-%s.png' % (self.shots, label))
+        # Numbered across the clients of a session, in the order taken.
+        taken = [name for name in os.listdir(self.out_dir) if name.endswith('.png')]
+        path = os.path.join(self.out_dir, '%02d-%s.png' % (len(taken) + 1, label))
         self.xvfb.screenshot(path)
         return path
 
@@ -326,4 +326,16 @@ class Session:
                 pass
         self.demo.stop()
         self.xvfb.close()
+        self.keep_evidence()
         shutil.rmtree(self.work, ignore_errors=True)
+
+    def keep_evidence(self):
+        """Copies the client's logs, its book records and the service's access
+        log into the output folder, so a failed run can be read afterwards."""
+        for part in ('log', 'data/bookinf'):
+            source = self.program.path(part)
+            if os.path.isdir(source):
+                shutil.copytree(source, os.path.join(self.out_dir, 'program', part),
+                                dirs_exist_ok=True)
+        if os.path.exists(self.demo.access_log):
+            shutil.copy2(self.demo.access_log, os.path.join(self.out_dir, 'access.log'))
