@@ -4,7 +4,6 @@ Screenshots of every step land in E2E_OUTPUT_DIR/<test>/."""
 import os
 import subprocess
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))

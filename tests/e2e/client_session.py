@@ -259,6 +259,9 @@ class Client:
         return self.text('#notice')
 
     def screenshot(self, label):
+        # The DOM is ahead of the window's last painted frame: give it time
+        # to paint what the test has just read.
+        time.sleep(0.5)
         # Numbered across the clients of a session, in the order taken.
         taken = [name for name in os.listdir(self.out_dir) if name.endswith('.png')]
         path = os.path.join(self.out_dir, '%02d-%s.png' % (len(taken) + 1, label))
