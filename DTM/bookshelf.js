@@ -16,7 +16,7 @@
     offline: false,
     books: [],
     cards: {},         // bsid -> card element
-    lastStatus: {},    // bsid -> status word seen at the previous poll
+    lastWork: {},      // bsid -> whether the previous poll saw it in work
     pollTimer: 0,
     retryTimer: 0,
     confirmAction: null,
@@ -167,7 +167,7 @@
     var template = $('book-template');
     shelf.textContent = '';
     state.cards = {};
-    state.lastStatus = {};
+    state.lastWork = {};
     state.books.forEach(function (book) {
       var card = template.content.firstElementChild.cloneNode(true);
       card.setAttribute('data-bsid', book.bsid);
@@ -195,7 +195,7 @@
   // only when the status changes, so keyboard focus stays where it was.
   function updateCard(card, row) {
     var status = row.status || '未安装';
-    var inWork = status === '下载中' || /^正在/.test(row.tip);
+    var inWork = isInWork(row);
     var statusElement = card.querySelector('.book-status');
     statusElement.textContent = status;
     statusElement.className = 'book-status ' + (STATUS_CLASS[status] || '');
@@ -245,12 +245,18 @@
     actions.appendChild(button);
   }
 
+  // A book is in work while it downloads and while it is unpacked: the
+  // status word of an installation under way is 未安装, its tip 正在安装.
+  function isInWork(row) {
+    return row.status === '下载中' || /^正在/.test(row.tip);
+  }
+
   // Tells the user when a book's work ended, since the client's own boxes
   // may be hidden behind the window.
-  function noticeTransition(bsid, before, after) {
-    if (before !== '下载中' || after === '下载中') return;
+  function noticeTransition(bsid, wasInWork, row) {
+    if (!wasInWork || isInWork(row)) return;
     var title = '《' + titleOf(bsid) + '》';
-    if (after === '已安装' || after === '可升级') notice(title + '已安装，可以打开了。');
+    if (row.status === '已安装' || row.status === '可升级') notice(title + '已安装，可以打开了。');
     else notice(title + '没有下载完成，可以重新下载。');
   }
 
@@ -274,10 +280,10 @@
       var card = state.cards[book.bsid];
       if (!card) return;
       var row = rows[book.bsid] || {percent: 0, tip: '', status: '未安装'};
-      if (row.status === '下载中' || /^正在/.test(row.tip)) anyInWork = true;
-      var before = state.lastStatus[book.bsid];
-      if (before !== undefined) noticeTransition(book.bsid, before, row.status);
-      state.lastStatus[book.bsid] = row.status;
+      var inWork = isInWork(row);
+      if (inWork) anyInWork = true;
+      if (book.bsid in state.lastWork) noticeTransition(book.bsid, state.lastWork[book.bsid], row);
+      state.lastWork[book.bsid] = inWork;
       updateCard(card, row);
       // The sync fetches covers after the catalogue: look again soon.
       if (retryMissingCover(book, card)) anyInWork = true;

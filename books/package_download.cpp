@@ -116,9 +116,12 @@ int DownloadAndInstall(BookRecord& record) {
       record.SetMessage(kPackageDigestMismatchMessage);
       return kBookRefused;
     }
-    record.ClearStatusBits(kBookDownloading);
   }
-  record.SetStatusBits(kBookDownloaded);
+  // In one step: a status poll between two would see a book in no work at
+  // all, as if the download had failed.
+  record.Update([](BookFields& f) {
+    f.bookStatus = (f.bookStatus & ~kBookDownloading) | kBookDownloaded;
+  });
   // Verified: killed during the installation, the next start installs it.
   SaveRecord(record);
   return InstallPackage(record);
