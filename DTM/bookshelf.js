@@ -4,7 +4,8 @@
 (function () {
   'use strict';
 
-  var FAST_POLL_MS = 1000;   // while a book is downloading or installing
+  var FAST_POLL_MS = 1000;   // while a book is downloading
+  var FINISH_POLL_MS = 250;  // while one is unpacked: shows the end at once
   var SLOW_POLL_MS = 5000;   // otherwise: catches work started elsewhere
   var RETRY_MS = 2000;       // an empty shelf asks the client again
   var COVER_TRIES = 10;      // a missing cover is looked for at the next polls
@@ -276,19 +277,22 @@
     if (!state.user || !state.books.length) return;
     var rows = Tomerack.statusRows();
     var anyInWork = false;
+    var anyInstalling = false;
     state.books.forEach(function (book) {
       var card = state.cards[book.bsid];
       if (!card) return;
       var row = rows[book.bsid] || {percent: 0, tip: '', status: '未安装'};
       var inWork = isInWork(row);
       if (inWork) anyInWork = true;
+      if (/^正在安装/.test(row.tip)) anyInstalling = true;
       if (book.bsid in state.lastWork) noticeTransition(book.bsid, state.lastWork[book.bsid], row);
       state.lastWork[book.bsid] = inWork;
       updateCard(card, row);
       // The sync fetches covers after the catalogue: look again soon.
       if (retryMissingCover(book, card)) anyInWork = true;
     });
-    state.pollTimer = setTimeout(poll, anyInWork ? FAST_POLL_MS : SLOW_POLL_MS);
+    state.pollTimer = setTimeout(poll, anyInstalling ? FINISH_POLL_MS
+                                      : anyInWork ? FAST_POLL_MS : SLOW_POLL_MS);
   }
 
   function stopTimers() {
