@@ -20,8 +20,6 @@ namespace {
 constexpr const char* kDtmKeys[] = {"url_getServerlist", "wwwhome",     "wwwhome_data",
                                     "url_getTomeRack",   "wwwhome_app", "uid"};
 
-constexpr auto kStopPause = std::chrono::milliseconds(100);
-
 }  // namespace
 
 std::string ResolveStartPage() {
