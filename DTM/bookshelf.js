@@ -6,6 +6,7 @@
 
   var FAST_POLL_MS = 1000;   // while a book is downloading
   var FINISH_POLL_MS = 250;  // while one is unpacked: shows the end at once
+  var START_WAIT_MS = 3000;  // a download asked for shows its work within this
   var SLOW_POLL_MS = 5000;   // otherwise: catches work started elsewhere
   var RETRY_MS = 2000;       // an empty shelf asks the client again
   var COVER_TRIES = 10;      // a missing cover is looked for at the next polls
@@ -18,6 +19,7 @@
     books: [],
     cards: {},         // bsid -> card element
     lastWork: {},      // bsid -> whether the previous poll saw it in work
+    starting: {},      // bsid -> until when a download asked for may not show yet
     pollTimer: 0,
     retryTimer: 0,
     confirmAction: null,
@@ -169,6 +171,7 @@
     shelf.textContent = '';
     state.cards = {};
     state.lastWork = {};
+    state.starting = {};
     state.books.forEach(function (book) {
       var card = template.content.firstElementChild.cloneNode(true);
       card.setAttribute('data-bsid', book.bsid);
@@ -254,8 +257,8 @@
 
   // Tells the user when a book's work ended, since the client's own boxes
   // may be hidden behind the window.
-  function noticeTransition(bsid, wasInWork, row) {
-    if (!wasInWork || isInWork(row)) return;
+  function noticeTransition(bsid, wasInWork, inWork, row) {
+    if (!wasInWork || inWork) return;
     var title = '《' + titleOf(bsid) + '》';
     if (row.status === '已安装' || row.status === '可升级') notice(title + '已安装，可以打开了。');
     else notice(title + '没有下载完成，可以重新下载。');
@@ -277,21 +280,32 @@
     if (!state.user || !state.books.length) return;
     var rows = Tomerack.statusRows();
     var anyInWork = false;
-    var anyInstalling = false;
+    var watchClosely = false;
     state.books.forEach(function (book) {
       var card = state.cards[book.bsid];
       if (!card) return;
       var row = rows[book.bsid] || {percent: 0, tip: '', status: '未安装'};
       var inWork = isInWork(row);
+      // The client's worker may not have marked a download just asked for:
+      // until it does (or the wait is over) it counts as in work.
+      var startingUntil = state.starting[book.bsid];
+      if (inWork || !startingUntil || Date.now() >= startingUntil) {
+        delete state.starting[book.bsid];
+      } else {
+        inWork = true;
+        watchClosely = true;
+      }
       if (inWork) anyInWork = true;
-      if (/^正在安装/.test(row.tip)) anyInstalling = true;
-      if (book.bsid in state.lastWork) noticeTransition(book.bsid, state.lastWork[book.bsid], row);
+      if (/^正在安装/.test(row.tip)) watchClosely = true;
+      if (book.bsid in state.lastWork) {
+        noticeTransition(book.bsid, state.lastWork[book.bsid], inWork, row);
+      }
       state.lastWork[book.bsid] = inWork;
       updateCard(card, row);
       // The sync fetches covers after the catalogue: look again soon.
       if (retryMissingCover(book, card)) anyInWork = true;
     });
-    state.pollTimer = setTimeout(poll, anyInstalling ? FINISH_POLL_MS
+    state.pollTimer = setTimeout(poll, watchClosely ? FINISH_POLL_MS
                                       : anyInWork ? FAST_POLL_MS : SLOW_POLL_MS);
   }
 
@@ -315,6 +329,9 @@
     }
     var reply = Tomerack.operate(action, bsid);
     var ok = Tomerack.succeeded(reply);
+    if (ok && (action === 'download' || action === 'upgrade')) {
+      state.starting[bsid] = Date.now() + START_WAIT_MS;
+    }
     if (action === 'open') {
       noticeReply(reply, ok ? '正在打开' + title + '…' : '');
     } else {

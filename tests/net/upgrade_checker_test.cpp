@@ -59,6 +59,7 @@ TEST_F(UpgradeCheckerTest, SameVersionWithALineBreakIsCurrent) {
   EXPECT_EQ(server.CountPath("/up/upgrade.exe"), 0u);
   EXPECT_FALSE(Exists("version.dat"));
   EXPECT_FALSE(Exists("Upgrade.exe"));
+  ASSERT_FALSE(server.Requests().empty());
   EXPECT_FALSE(server.Requests().back().query_time.empty());  // "?<seconds>" against caches
 }
 

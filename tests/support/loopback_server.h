@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,11 +23,20 @@ class LoopbackServer {
   };
 
   LoopbackServer() {
-    server_.set_logger([this](const httplib::Request& req, const httplib::Response&) {
-      Request seen{req.method, req.path, {}, req.headers, req.body};
-      for (const auto& [name, value] : req.params) seen.query_time += name + "=" + value + ";";
+    // A routed request is counted before its answer goes out, so a test that
+    // has its answer always finds it counted; the logger, which runs after
+    // the answer was sent, counts only the ones no handler took.
+    server_.set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+      Record(req);
       std::lock_guard<std::mutex> hold(lock_);
-      requests_.push_back(std::move(seen));
+      counted_early_.insert(&req);
+    });
+    server_.set_logger([this](const httplib::Request& req, const httplib::Response&) {
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (counted_early_.erase(&req)) return;
+      }
+      Record(req);
     });
   }
   ~LoopbackServer() { Stop(); }
@@ -63,11 +73,19 @@ class LoopbackServer {
   }
 
  private:
+  void Record(const httplib::Request& req) {
+    Request seen{req.method, req.path, {}, req.headers, req.body};
+    for (const auto& [name, value] : req.params) seen.query_time += name + "=" + value + ";";
+    std::lock_guard<std::mutex> hold(lock_);
+    requests_.push_back(std::move(seen));
+  }
+
   httplib::Server server_;
   int port_ = 0;
   std::thread thread_;
   mutable std::mutex lock_;
   std::vector<Request> requests_;
+  std::set<const httplib::Request*> counted_early_;
 };
 
 // A port on 127.0.0.1 where nothing listens.
