@@ -120,7 +120,8 @@ int32_t HttpDownloadRange(const std::string& file_path, const std::string& url,
                                         "Cache-Control: no-cache", range};
     TransferSettings settings = DirectTransferSettings();
     // Certificate errors are ignored only where the deployment asked for it.
-    settings.verify_tls = !(parts.secure && InsecureTlsAllowed());
+    settings.tls_check = parts.secure && InsecureTlsAllowed() ? TlsCheck::kIgnoreNameAndDate
+                                                              : TlsCheck::kFull;
     settings.receive_chunk = 4 * kDownloadBlock;
     if (!transfer.Open("GET", TransportUrl(parts), headers, settings)) {
       result = kHttpSendFailed;
