@@ -89,7 +89,7 @@ void ServerProber::Probe(std::string list_urls) {
         (void)SplitString(fields, "#", entry, false);
         if (fields.size() < kEntryFields) continue;
         std::string answer;
-        if (HttpGetToFile(nullptr, false, &answer, nullptr, {}, nullptr,
+        if (HttpGetToFile(&stop_event_, false, &answer, nullptr, {}, nullptr,
                           ReplaceAll(test_url, "$SERVER$", fields[4])) != kHttpOk) {
           continue;
         }

@@ -47,7 +47,7 @@ TransferSettings DirectTransferSettings() {
   TransferSettings settings;
   settings.user_agent = kBrowserUserAgent;
   settings.use_proxy = false;
-  settings.verify_tls = true;
+  settings.tls_check = TlsCheck::kFull;
   return settings;
 }
 

@@ -176,8 +176,10 @@ std::unique_ptr<HttpTransfer> CHttpClientT::OpenRequest(
   settings.proxy_user = proxy_user_;
   settings.proxy_password = proxy_password_;
   bool wants_lax = (flags & (kFlagIgnoreCertDate | kFlagIgnoreCertName)) != 0;
-  settings.verify_tls = !(wants_lax && InsecureTlsAllowed());
+  settings.tls_check =
+      wants_lax && InsecureTlsAllowed() ? TlsCheck::kIgnoreNameAndDate : TlsCheck::kFull;
   settings.stall_timeout_ms = stall_timeout_ms_;
+  settings.cancel = cancel_;
 
   std::string target = TransportUrl(parts);
   if (verb == "GET" && !params_.Empty()) {

@@ -221,6 +221,9 @@ class CHttpClientT {
   void SetProxyAccount(const std::string& user, const std::string& password);
   // For tests: how long a transfer may stall before it fails.
   void SetStallTimeout(uint32_t milliseconds) { stall_timeout_ms_ = milliseconds; }
+  // An event that, once set, ends the request under way (may be null; must
+  // outlive the requests). A cut-short request throws like a broken one.
+  void SetCancelEvent(const platform::Event* cancel) { cancel_ = cancel; }
 
   std::unique_ptr<CHttpResponseT> SendGet(const std::string& url, uint32_t flags = kRequestFlags);
   void StartUpload(const std::string& url, uint32_t flags = kRequestFlags);
@@ -260,6 +263,7 @@ class CHttpClientT {
   std::string proxy_user_;
   std::string proxy_password_;
   uint32_t stall_timeout_ms_ = 60000;
+  const platform::Event* cancel_ = nullptr;
   std::string boundary_;
   std::string content_type_;
   std::unique_ptr<PostContext> post_;

@@ -19,7 +19,6 @@ using Vexan::CHttpResponseT;
 using Vexan::httpclientexceptionA;
 
 constexpr size_t kUploadStep = 10240;
-constexpr size_t kMostUploadAnswer = size_t{64} << 20;
 constexpr size_t kGetBlock = 307199;
 
 bool IsSuccess(int status) {
@@ -114,7 +113,7 @@ int32_t HttpUploadForm(std::string& answer, const HttpFieldMap& text_fields,
     // text for the page; one larger than any page needs is refused, whatever
     // the server announces.
     const char* announced = response->GetHeader("Content-Length");
-    if (announced != nullptr && std::strtoull(announced, nullptr, 10) > kMostUploadAnswer) {
+    if (announced != nullptr && std::strtoull(announced, nullptr, 10) > kMostTextAnswerBytes) {
       error_text = kHttpErrorText;
       client.AbortTransfer();
       return kHttpNoBufferMemory;
@@ -122,7 +121,7 @@ int32_t HttpUploadForm(std::string& answer, const HttpFieldMap& text_fields,
     std::string body;
     std::vector<char> block(16384);
     while (size_t got = response->ReadContent(block.data(), block.size())) {
-      if (body.size() + got > kMostUploadAnswer) {
+      if (body.size() + got > kMostTextAnswerBytes) {
         error_text = kHttpErrorText;
         client.AbortTransfer();
         return kHttpNoBufferMemory;
@@ -160,14 +159,17 @@ int32_t HttpUploadForm(std::string& answer, const HttpFieldMap& text_fields,
 
 int32_t HttpGetToFile(platform::Event* cancel, bool use_utf8, std::string* text, bool* is_text,
                       const std::string& file_path, std::string* status_text,
-                      const std::string& url) {
+                      const std::string& url, uint64_t most_body_bytes) {
   CHttpClientT client;
   std::unique_ptr<PendingFile> file;
   int32_t result = kHttpTransportError;
+  bool answered = false;
   try {
     client.SetUseUtf8(use_utf8);
+    client.SetCancelEvent(cancel);
     if (cancel != nullptr && cancel->Wait(1)) return kHttpCancelledBeforeAnswer;
     std::unique_ptr<CHttpResponseT> response = client.SendGet(url, Vexan::kRequestFlags);
+    answered = true;
 
     const char* type = response->GetHeader("Content-Type");
     bool text_answer = type != nullptr && strncasecmp(type, "text/", 5) == 0;
@@ -178,12 +180,21 @@ int32_t HttpGetToFile(platform::Event* cancel, bool use_utf8, std::string* text,
     if (!file_path.empty() && success) file = std::make_unique<PendingFile>(file_path);
 
     std::vector<char> block(kGetBlock);
+    uint64_t body_bytes = 0;
     while (size_t got = response->ReadContent(block.data(), block.size())) {
+      body_bytes += got;
+      if (body_bytes > most_body_bytes) throw httpclientexceptionA(Vexan::kErrOutOfMemory);
       if (file && !file->Write(block.data(), got)) {
         throw httpclientexceptionA(Vexan::kErrSystemWriteFile, platform::LastErrorCode(),
                                    file_path);
       }
-      if (text != nullptr && text_answer) text->append(CutAtZero(block.data(), got));
+      if (text != nullptr && text_answer) {
+        std::string piece = CutAtZero(block.data(), got);
+        if (text->size() + piece.size() > kMostTextAnswerBytes) {
+          throw httpclientexceptionA(Vexan::kErrOutOfMemory);
+        }
+        text->append(piece);
+      }
     }
     if (file && !file->Commit()) {
       throw httpclientexceptionA(Vexan::kErrSystemWriteFile, platform::LastErrorCode(), file_path);
@@ -198,6 +209,13 @@ int32_t HttpGetToFile(platform::Event* cancel, bool use_utf8, std::string* text,
     result = kHttpTransportError + e.LastError();
     if (status_text != nullptr) *status_text = e.GetErrMsg();
   } catch (const std::exception&) {
+    result = kHttpTransportError;
+    if (status_text != nullptr) *status_text = kUserInterruptText;
+  }
+  // A request cut short by the cancel event reports that, not the broken
+  // transfer it left.
+  if (result != kHttpOk && cancel != nullptr && cancel->IsSet()) {
+    if (!answered) return kHttpCancelledBeforeAnswer;
     result = kHttpTransportError;
     if (status_text != nullptr) *status_text = kUserInterruptText;
   }

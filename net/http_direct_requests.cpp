@@ -5,6 +5,7 @@
 
 #include "net/direct_request.h"
 #include "net/request_helpers.h"
+#include "net/transfer_limits.h"
 #include "platform/file_system.h"
 #include "util/file_io.h"
 #include "util/text_encoding.h"
@@ -61,6 +62,12 @@ int32_t HttpRequestText(std::string& answer, const std::string& verb, const std:
       const void* zero = std::memchr(block.data(), '\0', static_cast<size_t>(got));
       size_t keep = zero ? static_cast<const char*>(zero) - block.data() : static_cast<size_t>(got);
       collected.append(block.data(), keep);
+      if (collected.size() > kMostTextAnswerBytes) {
+        // More than any service answer: a fault, not something to hold.
+        collected.clear();
+        result = kHttpNoBufferMemory;
+        break;
+      }
     }
   }
   if (!Utf8ToAnsi(collected, answer)) answer.clear();

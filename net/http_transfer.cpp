@@ -8,6 +8,10 @@
 #include <cstring>
 #include <mutex>
 
+#include "net/tls_lax_check.h"
+#include "net/transfer_limits.h"
+#include "net/transfer_seams.h"
+
 namespace {
 
 CURL* Easy(void* p) {
@@ -40,8 +44,9 @@ int MapCurlError(CURLcode code) {
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL:
       return kNetErrorInvalidUrl;
-    case CURLE_READ_ERROR:
     case CURLE_ABORTED_BY_CALLBACK:
+      return kNetErrorCancelled;
+    case CURLE_READ_ERROR:
       return kNetErrorIncomplete;
     default:
       return kNetErrorConnectionAborted;
@@ -60,6 +65,12 @@ std::string Trim(std::string_view text) {
 
 bool IsFollowedRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// libcurl calls this while it waits for the network as well, so a stalled
+// read sees a cancel too.
+int OnTransferInfo(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const HttpTransfer*>(self)->CancelRequested() ? 1 : 0;
 }
 
 }  // namespace
@@ -116,8 +127,25 @@ bool HttpTransfer::Open(const std::string& verb, const std::string& url,
   if (!settings_.proxy_password.empty()) {
     curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, settings_.proxy_password.c_str());
   }
-  curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, settings_.verify_tls ? 1L : 0L);
-  curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, settings_.verify_tls ? 2L : 0L);
+  // Through an https_proxy, the proxy's own "200 Connection established"
+  // would otherwise come first and be taken for the server's answer.
+  curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  LowSpeedLimit low_speed = CurrentLowSpeedLimit();
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(low_speed.bytes_per_second));
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(low_speed.seconds));
+  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &OnTransferInfo);
+  curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
+
+  std::string ca_file = TrustedCaFileOverride();
+  if (!ca_file.empty()) curl_easy_setopt(e, CURLOPT_CAINFO, ca_file.c_str());
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+  if (settings_.tls_check == TlsCheck::kIgnoreNameAndDate) {
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
+    UseLaxCertificateCheck(e);
+  } else {
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+  }
 
   curl_slist* list = nullptr;
   for (const auto& line : header_lines) list = curl_slist_append(list, line.c_str());
@@ -370,9 +398,15 @@ void HttpTransfer::DriveUntil(Done done) {
       }
     }
     if (done() || finished_) return;
+    // libcurl does not look at a paused transfer; this does.
+    if (CancelRequested()) {
+      Fail(kNetErrorCancelled, "cancelled");
+      finished_ = true;
+      return;
+    }
     // Paused for want of a reader or of body bytes: the caller must act first.
     if (receive_paused_ && direct_room_ == direct_filled_ && upload_left_ == 0) return;
-    curl_multi_poll(Multi(multi_), nullptr, 0, 100, nullptr);
+    curl_multi_poll(Multi(multi_), nullptr, 0, static_cast<int>(kCancelCheckMs), nullptr);
     if (progress_ != seen) {
       seen = progress_;
       last_move = Clock::now();

@@ -15,18 +15,29 @@
 #include <utility>
 #include <vector>
 
+#include "platform/event.h"
+
 // Error codes of the transport, in the numbering of the Windows internet
 // API the program's result codes were designed around (12000 + n).
 inline constexpr int kNetErrorTimeout = 12002;
 inline constexpr int kNetErrorInternal = 12004;
 inline constexpr int kNetErrorInvalidUrl = 12005;
 inline constexpr int kNetErrorNameNotResolved = 12007;
+inline constexpr int kNetErrorCancelled = 12017;
 inline constexpr int kNetErrorCannotConnect = 12029;
 inline constexpr int kNetErrorConnectionAborted = 12030;
 inline constexpr int kNetErrorConnectionReset = 12031;
 inline constexpr int kNetErrorInvalidCa = 12045;
 inline constexpr int kNetErrorHeaderNotFound = 12150;
 inline constexpr int kNetErrorIncomplete = 12152;
+
+// How an https server's certificate is checked.
+enum class TlsCheck {
+  kFull,
+  // Name and date faults are accepted, an unknown issuer is not (see
+  // tls_setting.h for who may ask for it).
+  kIgnoreNameAndDate,
+};
 
 struct TransferSettings {
   std::string user_agent;
@@ -37,15 +48,16 @@ struct TransferSettings {
   std::string proxy_bypass;
   std::string proxy_user;
   std::string proxy_password;
-  // Certificate checks for https. Only an explicit deployment setting turns
-  // them off (see tls_setting.h).
-  bool verify_tls = true;
+  TlsCheck tls_check = TlsCheck::kFull;
   uint32_t connect_timeout_ms = 30000;
   // A transfer that moves no byte for this long fails with kNetErrorTimeout.
   uint32_t stall_timeout_ms = 60000;
   // Largest piece libcurl hands over at once; also what is buffered here.
   size_t receive_chunk = 102400;
   bool follow_redirects = true;
+  // When set (by another thread), the transfer ends within kCancelCheckMs,
+  // whatever step it is in; error_code() is then kNetErrorCancelled.
+  const platform::Event* cancel = nullptr;
 };
 
 class HttpTransfer {
@@ -94,6 +106,8 @@ class HttpTransfer {
   // Why the last step failed: one of the kNetError codes, 0 if none.
   int error_code() const { return error_code_; }
   const std::string& error_text() const { return error_text_; }
+
+  bool CancelRequested() const { return settings_.cancel != nullptr && settings_.cancel->IsSet(); }
 
  private:
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);

@@ -18,6 +18,7 @@
 #include <map>
 #include <string>
 
+#include "net/transfer_limits.h"
 #include "platform/event.h"
 
 inline constexpr int32_t kHttpOk = 0;
@@ -49,7 +50,7 @@ std::string UploadFormUrl(const std::string& host, int port, const std::string& 
 // Multipart POST of text fields and files (file fields name file paths) to
 // http://host[:port]path; extra_headers may be null. The answer comes back as
 // ANSI text (converted when its Content-Type names UTF-8); an answer over
-// 64 MiB is refused with kHttpNoBufferMemory.
+// kMostTextAnswerBytes is refused with kHttpNoBufferMemory.
 int32_t HttpUploadForm(std::string& answer, const HttpFieldMap& text_fields,
                        const HttpFieldMap& file_fields, const std::string& host, int port,
                        const std::string& path, std::string& error_text,
@@ -58,13 +59,18 @@ int32_t HttpUploadForm(std::string& answer, const HttpFieldMap& text_fields,
 // GET of url. The body goes to file_path (when not empty; written only for a
 // 2xx answer, and only once it has arrived whole, so an earlier file of that
 // name survives a failed transfer) and, when the answer is "text/...", to
-// *text. cancel (may be null) is looked at before the request is sent.
+// *text. cancel (may be null) ends the request whenever it is set: before
+// an answer exists with kHttpCancelledBeforeAnswer, later with 1008000 and
+// kUserInterruptText. A text over kMostTextAnswerBytes, or a body over
+// most_body_bytes, fails with 1008000 + kErrOutOfMemory.
+inline constexpr uint64_t kAnyBodySize = UINT64_MAX;
 int32_t HttpGetToFile(platform::Event* cancel, bool use_utf8, std::string* text, bool* is_text,
                       const std::string& file_path, std::string* status_text,
-                      const std::string& url);
+                      const std::string& url, uint64_t most_body_bytes = kAnyBodySize);
 
 // Any verb with an optional body and extra header lines (CR LF separated);
-// the UTF-8 answer comes back as ANSI text.
+// the UTF-8 answer comes back as ANSI text. An answer over
+// kMostTextAnswerBytes fails with kHttpNoBufferMemory and no text.
 int32_t HttpRequestText(std::string& answer, const std::string& verb, const std::string& url,
                         const void* body = nullptr, size_t body_count = 0,
                         const std::string& extra_headers = {});
@@ -103,7 +109,9 @@ inline constexpr size_t kDownloadBlock = 102400;
 // GET from start_offset on, written into file_path from that offset (from 0
 // when the server sends the whole file). The file is not truncated, so an
 // interrupted transfer keeps its bytes and a later call resumes it. cancel
-// (may be null) is checked before every read.
+// (may be null) ends the transfer within kCancelCheckMs, also while a read
+// waits. Nothing is written past the length the answer declared; an answer
+// that goes on beyond it fails.
 int32_t HttpDownloadRange(const std::string& file_path, const std::string& url,
                           uint32_t start_offset, platform::Event* cancel, const char* tag,
                           DownloadProgressCallback callback, void* user_data);

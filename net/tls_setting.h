@@ -2,9 +2,10 @@
 //
 // Off unless the instance INI file says, in section "system":
 //   allow_insecure_tls=1
-// Only for deployments whose package servers use certificates that do not
-// verify; with it on, anyone on the network can replace a package together
-// with its digest.
+// Only for deployments whose package servers use certificates with a wrong
+// name or dates that have passed: with it on, such a certificate is accepted
+// as long as a trusted issuer signed it; one from an unknown issuer is still
+// refused.
 #pragma once
 
 inline constexpr const char kInsecureTlsSection[] = "system";

@@ -5,6 +5,7 @@
 
 #include "config/daily_log.h"
 #include "net/request_helpers.h"
+#include "net/transfer_limits.h"
 #include "platform/clock.h"
 #include "platform/file_mode.h"
 #include "platform/file_system.h"
@@ -116,8 +117,10 @@ bool UpgradeChecker::CheckOnce() {
   bool fetched = false;
   for (const std::string& base : Addresses()) {
     if (stop_.Wait(timing_.address_wait_ms)) return false;
-    if (HttpGetToFile(nullptr, true, nullptr, nullptr, downloaded, nullptr,
-                      StampedUrl(base, "version.dat")) != kHttpOk) {
+    // A stop ends a download under way too; a version text larger than
+    // any version is refused.
+    if (HttpGetToFile(&stop_, true, nullptr, nullptr, downloaded, nullptr,
+                      StampedUrl(base, "version.dat"), kMostVersionTextBytes) != kHttpOk) {
       platform::RemoveFile(downloaded);
       continue;
     }
@@ -126,7 +129,7 @@ bool UpgradeChecker::CheckOnce() {
     platform::RemoveFile(downloaded);
     if (TrimVersion(published) == installed) return true;
 
-    if (HttpGetToFile(nullptr, true, nullptr, nullptr, program, nullptr,
+    if (HttpGetToFile(&stop_, true, nullptr, nullptr, program, nullptr,
                       StampedUrl(base, "upgrade.exe")) == kHttpOk &&
         platform::PathExists(program)) {
       fetched = true;

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <map>
+
+#include "net/transfer_limits.h"
 
 #include "tests/support/loopback_server.h"
 #include "tests/support/program_dir.h"
+#include "tests/support/slow_endpoints.h"
 
 namespace {
 
@@ -55,7 +60,9 @@ TEST_F(UpgradeCheckerTest, SameVersionWithALineBreakIsCurrent) {
   UpgradeChecker checker(Immediate());
   checker.SetAddresses(server.Url("/up") + "/");
   EXPECT_TRUE(checker.CheckOnce());
-  EXPECT_EQ(server.CountPath("/up/version.dat"), 1u);
+  // The server logs a request once its answer is out, which may be after
+  // the client has read it.
+  ASSERT_TRUE(testing_support::WaitFor([&] { return server.CountPath("/up/version.dat") == 1; }));
   EXPECT_EQ(server.CountPath("/up/upgrade.exe"), 0u);
   EXPECT_FALSE(Exists("version.dat"));
   EXPECT_FALSE(Exists("Upgrade.exe"));
@@ -131,6 +138,46 @@ TEST_F(UpgradeCheckerTest, WorkerChecksByItselfAndLeftoversAreRemoved) {
   checker.Start(server.Url("/up"));
   EXPECT_TRUE(UpgradeRan());
   checker.Stop();
+}
+
+
+TEST_F(UpgradeCheckerTest, VersionTextPastItsLimitIsRefused) {
+  struct Case {
+    size_t padding;  // spaces after the installed version text
+    bool current;
+  };
+  const size_t fits = kMostVersionTextBytes - std::string("1.2.3").size();
+  const Case cases[] = {{fits, true}, {fits + 1, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.padding);
+    LoopbackServer server;
+    Publish(server, "1.2.3" + std::string(c.padding, ' '));
+    Install("1.2.3");
+    UpgradeChecker checker(Immediate());
+    checker.SetAddresses(server.Url("/up"));
+    EXPECT_EQ(checker.CheckOnce(), c.current);
+    // Refused, not taken for a different version: no upgrade is fetched.
+    EXPECT_EQ(server.CountPath("/up/upgrade.exe"), 0u);
+    EXPECT_FALSE(Exists("version.dat"));
+  }
+}
+
+TEST_F(UpgradeCheckerTest, StopEndsADownloadUnderWay) {
+  LoopbackServer server;
+  // 300 bytes in 30 s: the download would hold the stop that long.
+  std::atomic<int> started{0};
+  testing_support::ServeDrip(server.server(), "/up/version.dat", 300,
+                             std::chrono::milliseconds(100), &started);
+  server.Start();
+  Install("1.0");
+  UpgradeChecker checker(Immediate());
+  checker.Start(server.Url("/up"));
+  ASSERT_TRUE(testing_support::WaitFor([&] { return started > 0; }));
+  auto start = std::chrono::steady_clock::now();
+  checker.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(checker.IsRunning());
+  EXPECT_FALSE(Exists("version.dat"));
 }
 
 }  // namespace
