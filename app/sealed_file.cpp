@@ -1,11 +1,15 @@
 #include "app/sealed_file.h"
 
+#include <vector>
+
 #include "platform/clock.h"
 #include "util/file_io.h"
 
 namespace {
 
 constexpr size_t kHeaderPadLength = 28;
+// Draws of a header before SealForStorage mends the last one itself.
+constexpr unsigned kMostHeaderDraws = 8;
 
 uint8_t Bits8To15(uint32_t w) {
   return static_cast<uint8_t>(w >> 8);
@@ -41,12 +45,41 @@ void KeyWalk(std::string& s, size_t k, unsigned step, size_t body_length, KeyVie
 
 }  // namespace
 
-std::string SealBuffer(std::string_view plain, KeyView key, uint32_t s0, uint32_t m, uint32_t a) {
-  uint8_t header[kSealHeaderSize];
+void DrawSealHeader(unsigned attempt, uint8_t (&header)[kSealHeaderSize]) {
+  const size_t count = kSealHeaderSize * (static_cast<size_t>(attempt) + 1);
   std::vector<int> numbers =
-      platform::SeedAndDraw(static_cast<uint32_t>(platform::NowSeconds()), kSealHeaderSize);
-  for (size_t i = 0; i < kSealHeaderSize; ++i) header[i] = static_cast<uint8_t>(numbers[i] & 0xFF);
-  return SealBufferWith(plain, key, s0, m, a, header, platform::TickCountMs());
+      platform::SeedAndDraw(static_cast<uint32_t>(platform::NowSeconds()), count);
+  for (size_t i = 0; i < kSealHeaderSize; ++i)
+    header[i] = static_cast<uint8_t>(numbers[count - kSealHeaderSize + i] & 0xFF);
+}
+
+bool ReadsAsPlainText(std::string_view file_bytes) {
+  return file_bytes.size() >= 2 && file_bytes[0] == ' ' && file_bytes[1] == ' ';
+}
+
+std::string SealForStorage(std::string_view plain, KeyView key, uint32_t s0, uint32_t m,
+                           uint32_t a, uint8_t outer, const SealHeaderDraw& draw) {
+  const uint32_t tick = platform::TickCountMs();
+  uint8_t header[kSealHeaderSize];
+  auto seal = [&] {
+    std::string sealed = SealBufferWith(plain, key, s0, m, a, header, tick);
+    if (outer != 0) ApplyOuterLayer(sealed, outer);
+    return sealed;
+  };
+  for (unsigned attempt = 0; attempt < kMostHeaderDraws; ++attempt) {
+    draw(attempt, header);
+    std::string sealed = seal();
+    if (!ReadsAsPlainText(sealed)) return sealed;
+  }
+  // Only a source that keeps failing gets here. The first stored byte
+  // follows from header byte 0 alone, so flipping one of its bits moves it
+  // off the blank.
+  header[0] ^= 0x80;
+  return seal();
+}
+
+std::string SealBuffer(std::string_view plain, KeyView key, uint32_t s0, uint32_t m, uint32_t a) {
+  return SealForStorage(plain, key, s0, m, a, 0);
 }
 
 std::string SealBufferWith(std::string_view plain, KeyView key, uint32_t s0, uint32_t m, uint32_t a,
@@ -121,7 +154,7 @@ int ReadSealedFile(const std::string& path, uint8_t outer, std::string& text) {
   text.clear();
   std::string data;
   if (!ReadWholeFile(path, data)) return kSealNoFile;
-  if (data.size() >= 2 && data[0] == ' ' && data[1] == ' ') {
+  if (ReadsAsPlainText(data)) {
     text = std::move(data);
     return kSealOk;
   }
@@ -129,7 +162,6 @@ int ReadSealedFile(const std::string& path, uint8_t outer, std::string& text) {
 }
 
 int WriteSealedFile(const std::string& text, const std::string& path) {
-  std::string sealed = SealBuffer(text, ConfigKey(), 71, 53, 73);
-  ApplyOuterLayer(sealed, kRecordOuterByte);
+  std::string sealed = SealForStorage(text, ConfigKey(), 71, 53, 73, kRecordOuterByte);
   return WriteWholeFileAtomically(sealed.data(), sealed.size(), path) ? kSealOk : kSealWriteFailed;
 }

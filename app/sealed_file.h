@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,7 +25,27 @@ inline constexpr int kSealWriteFailed = 1010002;
 inline constexpr uint8_t kRecordOuterByte = 0x32;
 inline constexpr size_t kSealHeaderSize = 32;
 
-// Seals plain bytes; key.length == 0 skips the key layer.
+// Fills the 32 pseudo-random bytes of a header. attempt counts the draws
+// of one seal from 0: a draw is made again when the sealed file would begin
+// with two blanks.
+using SealHeaderDraw = std::function<void(unsigned attempt, uint8_t (&header)[kSealHeaderSize])>;
+
+// The generator seeded with the current second; each further attempt goes
+// on along the same sequence.
+void DrawSealHeader(unsigned attempt, uint8_t (&header)[kSealHeaderSize]);
+
+// True for the bytes ReadSealedFile hands back unchanged: two leading blanks.
+bool ReadsAsPlainText(std::string_view file_bytes);
+
+// The bytes of a sealed file as they are stored: sealed, then given the
+// outer layer when outer != 0. They never read as plain text: a header that
+// would make them begin with two blanks is drawn again.
+std::string SealForStorage(std::string_view plain, KeyView key, uint32_t s0, uint32_t m,
+                           uint32_t a, uint8_t outer,
+                           const SealHeaderDraw& draw = DrawSealHeader);
+
+// Seals plain bytes (SealForStorage without an outer layer); key.length == 0
+// skips the key layer.
 std::string SealBuffer(std::string_view plain, KeyView key, uint32_t s0, uint32_t m, uint32_t a);
 
 // SealBuffer with the header's pseudo-random bytes and the tick count given

@@ -33,8 +33,9 @@ std::string ExtractFailedHead(int counter) {
 
 }  // namespace
 
-uint64_t SpaceNeededMB(uint32_t package_size) {
-  return ((static_cast<uint64_t>(package_size) >> 20) + 1) * 15 / 10;
+uint64_t SpaceNeededMB(uint64_t expanded_size) {
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  return expanded_size / kMiB + (expanded_size % kMiB != 0 ? 1 : 0);
 }
 
 int ExtractPackage(BookRecord& record, const std::string& package, const std::string& directory) {
@@ -61,7 +62,9 @@ int InstallPackage(BookRecord& record) {
   // The file system that will hold the book.
   std::string root = fields.bookInstallDir.size() > 3 ? fields.bookInstallDir : program_directory;
   int result = kBookOk;
-  if (FreeSpaceFor(record, root) < SpaceNeededMB(fields.downloading_bookSize)) {
+  uint64_t expanded_size = 0;
+  bool sized = ReadDeclaredSize(package, expanded_size);
+  if (sized && FreeSpaceFor(record, root) < SpaceNeededMB(expanded_size)) {
     record.IncrementErrorCount();
     record.SetMessage(kNoDiskSpaceMessage);
     result = kBookNoDiskSpace;

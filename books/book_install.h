@@ -13,12 +13,15 @@ inline constexpr const char* kEntryFailedPrefix = "安装出错，检查是不�
 // Below this much free space a failed extraction keeps the package.
 inline constexpr uint64_t kKeepPackageBelowMB = 200;
 
-// Whole mebibytes needed to install a package of package_size bytes:
-// ((size >> 20) + 1) * 15 / 10.
-uint64_t SpaceNeededMB(uint32_t package_size);
+// Whole mebibytes needed to unpack a package that declares expanded_size
+// bytes of entries (rounded up).
+uint64_t SpaceNeededMB(uint64_t expanded_size);
 
 // 0 when installed; kBookNoDiskSpace, or the extraction's code (1010008,
 // 1010002, 1010001). The record's message and error counter tell the user.
+// The space check uses the sizes the package's entries declare, which the
+// extraction never exceeds; a package that cannot be read for it goes on
+// to the extraction, which reports why.
 int InstallPackage(BookRecord& record);
 
 // Empties the directory and unpacks the package into it. 0, 1010008,

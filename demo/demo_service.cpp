@@ -16,10 +16,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <thread>
 
 #include "demo/demo_books.h"
 #include "demo/demo_login.h"
+#include "demo/demo_range.h"
 #include "demo/demo_users.h"
 #include "util/md5.h"
 
@@ -309,6 +311,23 @@ class DemoService {
       if (!big_) return NotFound(res);
       ServeBlob(req, res, big_, "application/octet-stream");
     });
+    // The library answers 416 by itself, before any route, to a Range
+    // header it cannot parse or finds inverted. For the blobs the header is
+    // judged here instead, so that the answer follows HTTP: 416 with the
+    // size, or the whole blob for a header that is not a byte range.
+    httplib::Server::HandlerWithResponse judge_range = [this](const httplib::Request& req,
+                                                              httplib::Response& res) {
+      if (res.status != 416 || !req.has_header("Range"))
+        return httplib::Server::HandlerResponse::Unhandled;
+      const char* type = nullptr;
+      std::shared_ptr<Blob> blob = BlobAt(req.path, type);
+      if (!blob) return httplib::Server::HandlerResponse::Unhandled;
+      res = httplib::Response{};
+      res.set_header("Access-Control-Allow-Origin", "*");
+      ServeBlob(req, res, blob, type);
+      return httplib::Server::HandlerResponse::Handled;
+    };
+    server_.set_error_handler(std::move(judge_range));
     server_.Post("/upload",
                  [this](const httplib::Request& req, httplib::Response& res) { Upload(req, res); });
     server_.Get(R"(/uploads/([A-Za-z0-9_.-]+))",
@@ -519,30 +538,46 @@ class DemoService {
     return PrintCompact(r);
   }
 
+  // The blob a GET of path serves, with its content type; null for others.
+  std::shared_ptr<Blob> BlobAt(const std::string& path, const char*& type) {
+    static const std::regex kPackagePath(R"(/data/books/([A-Za-z0-9_]+)/([A-Za-z0-9_]+)\.zip)");
+    std::smatch m;
+    if (std::regex_match(path, m, kPackagePath) && m[1] == m[2]) {
+      type = "application/zip";
+      return Package(m[2]);
+    }
+    if (path == "/data/big.bin") {
+      type = "application/octet-stream";
+      return big_;
+    }
+    return nullptr;
+  }
+
   // Answers ranges itself (206 with Content-Range), so that the faults can
   // change how.
   void ServeBlob(const httplib::Request& req, httplib::Response& res, std::shared_ptr<Blob> blob,
                  const char* type) {
     // The library would apply the range a second time.
     const_cast<httplib::Request&>(req).ranges.clear();
+    using demo_range::ByteRange;
     uint64_t size = blob->size();
     uint64_t first = 0;
     uint64_t last = size == 0 ? 0 : size - 1;
     bool partial = false;
-    std::string range = req.get_header_value("Range");
-    if (!range.empty() && !options_.ignore_ranges) {
-      unsigned long long a = 0, b = 0;
-      int fields = std::sscanf(range.c_str(), "bytes=%llu-%llu", &a, &b);
-      if (fields >= 1) {
-        if (a >= size) {
-          res.status = 416;
-          res.set_header("Content-Range", "bytes */" + std::to_string(size));
-          res.set_content("", "text/plain");
-          return;
-        }
+    if (req.has_header("Range") && !options_.ignore_ranges) {
+      // Checked whole before anything is served: an inverted range or a
+      // start past the end would otherwise be read from past the blob.
+      ByteRange range = demo_range::ParseRangeHeader(req.get_header_value("Range"), size);
+      if (range.kind == ByteRange::Kind::kUnsatisfiable) {
+        res.status = 416;
+        res.set_header("Content-Range", "bytes */" + std::to_string(size));
+        res.set_content("", "text/plain");
+        return;
+      }
+      if (range.kind == ByteRange::Kind::kPart) {
         partial = true;
-        first = a;
-        if (fields == 2 && b < last) last = b;
+        first = range.first;
+        last = range.last;
       }
     }
     uint64_t length = size == 0 ? 0 : last - first + 1;

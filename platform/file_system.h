@@ -110,7 +110,10 @@ bool RemoveTree(std::string_view directory);
 
 // Writes data to a temporary file in the same directory, flushes it to the
 // disk and renames it over path, so readers see either the old or the new
-// content, never a mixture. The parent directory must exist.
+// content, never a mixture. The parent directory must exist. An existing
+// file without write permission (IsWriteProtected of file_mode.h) is left
+// as it is and the call fails with EACCES, as replacing a read-only file
+// fails on Windows; the rename alone would bypass the lock.
 [[nodiscard]] bool ReplaceFileAtomically(std::string_view path, const void* data, size_t size);
 
 // The process's temporary-files directory ($TMPDIR or /tmp), UTF-8.

@@ -13,6 +13,7 @@
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "platform/descriptor_io.h"
+#include "platform/file_mode.h"
 
 namespace platform {
 
@@ -269,6 +270,10 @@ bool ListDirectory(std::string_view directory, std::string_view pattern,
 
 bool ReplaceFileAtomically(std::string_view path, const void* data, size_t size) {
   static std::atomic<unsigned> counter{0};
+  if (IsWriteProtected(path)) {
+    errno = EACCES;
+    return false;
+  }
   std::string native = ToNativePath(path);
   std::string temp = native + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -22,6 +22,18 @@ std::string CutText(const std::string& text, size_t limit) {
 
 }  // namespace
 
+bool ReadDeclaredSize(const std::string& archive, uint64_t& bytes) {
+  bytes = 0;
+  try {
+    CZipArchive zip;
+    zip.Open(archive);
+    bytes = zip.GetDeclaredSize();
+    return true;
+  } catch (const CPlatformException&) {
+    return false;
+  }
+}
+
 int ExtractArchive(const std::string& archive, const std::string& directory, std::string& message,
                    ExtractReport* report) {
   ExtractReport local;

@@ -4,6 +4,7 @@
 // entry that fails.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 inline constexpr int kExtractOk = 0;
@@ -24,6 +25,11 @@ struct ExtractReport {
   // empty on success.
   std::string detail;
 };
+
+// The sum of the archive's declared uncompressed sizes, which is the most
+// ExtractArchive writes into the directory. False when the archive cannot
+// be opened or is refused (its extraction then fails with the reason).
+[[nodiscard]] bool ReadDeclaredSize(const std::string& archive, uint64_t& bytes);
 
 // One of the codes above. message is emptied first and then holds, on
 // failure: kDirectoryBusyMessage; the failing entry's own message (possibly

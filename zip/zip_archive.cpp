@@ -77,6 +77,10 @@ bool CZipArchive::OpenEntry(size_t index) {
   if (!consistent) ThrowZipError(kZipBadArchive, path);
   uint16_t name_length = ReadLe16(h + 26);
   uint16_t extra_length = ReadLe16(h + 28);
+  // With the local extra field known, the entry must still end before the
+  // next one begins.
+  uint64_t end = central.LeastStoredSize() + central.local_header_offset + extra_length;
+  if (end > central_dir_.entry_limit(index)) ThrowZipError(kZipBadArchive, path);
   storage_.Seek(central_dir_.bytes_before_zip() + central.local_header_offset + kLocalHeaderSize +
                 name_length + extra_length);
 

@@ -2,6 +2,10 @@
 // extract one entry at a time into a directory, streaming each entry
 // through fixed buffers so that any entry size needs constant memory.
 //
+// Archives whose entries overlap each other or the central directory are
+// refused at Open, and no entry writes more than its declared size, so a
+// package can never expand past the sum of its declared sizes.
+//
 // Extracted names are made safe first: a drive and leading separators are
 // removed, and a name with a ".." component, which would lead outside the
 // destination, is refused. Files are created as regular files below the
@@ -45,6 +49,9 @@ class CZipArchive {
   const CZipFileHeader& GetFileInfo(size_t index) const { return central_dir_.headers().at(index); }
   const std::string& GetComment() const { return central_dir_.comment(); }
   uint64_t GetBytesBeforeZip() const { return central_dir_.bytes_before_zip(); }
+  // The sum of the entries' declared uncompressed sizes; no entry writes
+  // more than its own, so extracting every entry writes at most this.
+  uint64_t GetDeclaredSize() const { return central_dir_.declared_size(); }
 
   // Writes entry index below destination. True when the entry was written
   // completely and its CRC-32 matched. False for an encrypted entry, short

@@ -66,11 +66,35 @@ void CZipCentralDir::Read(CZipStorage& storage) {
   storage.Seek(bytes_before_zip_ + directory_offset);
   headers_.resize(total);
   for (auto& header : headers_) header.ReadCentral(storage);
+  CheckEntriesApart(directory_offset, path);
+}
+
+void CZipCentralDir::CheckEntriesApart(uint64_t directory_offset, const std::string& path) {
+  std::vector<size_t> order(headers_.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+    return headers_[a].local_header_offset < headers_[b].local_header_offset;
+  });
+  entry_limits_.assign(headers_.size(), directory_offset);
+  declared_size_ = 0;
+  for (size_t n = 0; n < order.size(); ++n) {
+    const CZipFileHeader& header = headers_[order[n]];
+    uint64_t limit = n + 1 < order.size() ? headers_[order[n + 1]].local_header_offset
+                                          : directory_offset;
+    // The local extra field is not known yet; OpenEntry checks with it.
+    if (header.local_header_offset + header.LeastStoredSize() > limit)
+      ThrowZipError(kZipBadArchive, path);
+    entry_limits_[order[n]] = limit;
+    declared_size_ += header.uncompressed_size;
+  }
 }
 
 void CZipCentralDir::Clear() {
   headers_.clear();
   headers_.shrink_to_fit();
+  entry_limits_.clear();
+  entry_limits_.shrink_to_fit();
+  declared_size_ = 0;
   bytes_before_zip_ = 0;
   comment_.clear();
 }

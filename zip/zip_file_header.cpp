@@ -36,6 +36,12 @@ void CZipFileHeader::ReadCentral(CZipStorage& storage) {
   name_ = ConvertEntryName(raw_name_.Text(), (flags & kFlagUtf8Name) != 0);
 }
 
+uint64_t CZipFileHeader::LeastStoredSize() const {
+  uint64_t size = kLocalHeaderSize + raw_name_.size() + uint64_t{compressed_size};
+  if (flags & kFlagDataDescriptor) size += kDataDescriptorLeastSize;
+  return size;
+}
+
 bool CZipFileHeader::IsDirectory() const {
   if (external_attributes & kAttributeDirectory) return true;
   if (S_ISDIR(UnixMode())) return true;

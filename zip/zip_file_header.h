@@ -15,6 +15,8 @@ inline constexpr uint32_t kEndRecordSignature = 0x06054b50;
 inline constexpr size_t kCentralHeaderSize = 46;
 inline constexpr size_t kLocalHeaderSize = 30;
 inline constexpr size_t kEndRecordSize = 22;
+// CRC-32 and both sizes; a signature in front makes 16.
+inline constexpr size_t kDataDescriptorLeastSize = 12;
 
 inline constexpr uint16_t kFlagEncrypted = 0x0001;
 inline constexpr uint16_t kFlagDataDescriptor = 0x0008;
@@ -38,6 +40,11 @@ class CZipFileHeader {
   const std::string& name() const { return name_; }
   std::string RawName() const { return raw_name_.Text(); }
   std::string Comment() const { return comment_.Text(); }
+
+  // The bytes the entry takes in the archive at least: its local header
+  // with the name, its data, and the shortest data descriptor when it has
+  // one (the local extra field is not counted).
+  uint64_t LeastStoredSize() const;
 
   bool IsDirectory() const;
   bool IsEncrypted() const { return (flags & kFlagEncrypted) != 0; }

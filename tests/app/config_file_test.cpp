@@ -1,6 +1,7 @@
 #include "app/config_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <thread>
 #include <vector>
@@ -131,6 +132,21 @@ TEST_F(ConfigFileTest, SetConfigParaStartsAfreshFromABrokenFile) {
   EXPECT_EQ(SetConfigPara(path, "k", "v"), 0);
   JsonPtr root = Entries(path);
   ASSERT_EQ(cJSON_GetArraySize(root.get()), 1);
+}
+
+// An administrator's read-only Config.EF keeps every entry; the parameter
+// still changes in memory, as when any other write fails.
+TEST_F(ConfigFileTest, SetConfigParaLeavesAWriteProtectedFileAlone) {
+  const std::string path = Path("system/Config.EF");
+  EXPECT_EQ(SetConfigPara(path, "serverlist", "app#a#1#1#host"), 0);
+  const std::string before = testing_support::ReadBytes(path);
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_EQ(SetConfigPara(path, "uid", "u7"), 0);
+  EXPECT_EQ(testing_support::ReadBytes(path), before);
+  EXPECT_EQ(GetParameter("uid"), "u7");
+  JsonPtr root = Entries(path);
+  EXPECT_EQ(CountKey(root.get(), "serverlist"), 1);
+  EXPECT_EQ(CountKey(root.get(), "uid"), 0);
 }
 
 TEST_F(ConfigFileTest, EmptyPathUsesTheRememberedPath) {

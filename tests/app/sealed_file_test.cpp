@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 
 #include "tests/support/sandbox.h"
 
@@ -100,6 +104,73 @@ TEST(SealBuffer, FlagKeepsItsResidueWhenTheTickEndsIn255) {
   }
 }
 
+// Every value of the two header bytes that decide the first two stored
+// bytes, for Config.EF (no outer layer) and for book files: exactly one pair
+// would store two blanks, which read back as a plain file; that draw is
+// thrown away and the next one used.
+TEST(SealForStorage, NeverStoresTwoLeadingBlanks) {
+  ConfigKeyScope scope;
+  const std::string text = "[{\"Type\":\"SystemPara\",\"Key\":\"uid\",\"Value\":\"u1\"}]";
+  for (uint8_t outer : {uint8_t{0}, kRecordOuterByte}) {
+    int redrawn = 0;
+    for (unsigned pair = 0; pair < 0x10000; ++pair) {
+      unsigned draws = 0;
+      auto draw = [&](unsigned attempt, uint8_t (&header)[32]) {
+        EXPECT_EQ(attempt, draws++);
+        HeaderFor(attempt % 5, header);
+        if (attempt == 0) {
+          header[0] = static_cast<uint8_t>(pair);
+          header[1] = static_cast<uint8_t>(pair >> 8);
+        }
+      };
+      std::string stored = SealForStorage(text, ConfigKey(), 71, 53, 73, outer, draw);
+      ASSERT_FALSE(stored[0] == ' ' && stored[1] == ' ') << "pair " << pair << " outer " << +outer;
+      if (draws > 1) {
+        ++redrawn;
+        EXPECT_EQ(draws, 2u);
+      }
+      std::string plain;
+      ASSERT_EQ(UnsealBuffer(stored, ConfigKey(), outer, plain), kSealOk);
+      ASSERT_EQ(plain, text);
+    }
+    EXPECT_EQ(redrawn, 1) << "outer " << +outer;
+  }
+}
+
+// A source that always draws the blank-making header still gives a file
+// that unseals, after a bounded number of draws.
+TEST(SealForStorage, EndsWhenEveryDrawWouldReadAsPlainText) {
+  ConfigKeyScope scope;
+  for (uint8_t outer : {uint8_t{0}, kRecordOuterByte}) {
+    uint8_t blank_header[32];
+    HeaderFor(3, blank_header);
+    auto stored_of = [&](const uint8_t (&header)[32]) {
+      std::string bytes = SealBufferWith("text", ConfigKey(), 1, 2, 3, header, 0);
+      if (outer != 0) ApplyOuterLayer(bytes, outer);
+      return bytes;
+    };
+    // Stored byte i follows from header bytes 0..i, and from header byte i
+    // by an XOR: fix byte 0, then byte 1.
+    for (int i = 0; i < 2; ++i) {
+      std::string probe = stored_of(blank_header);
+      blank_header[i] ^= static_cast<uint8_t>(static_cast<uint8_t>(probe[i]) ^ ' ');
+    }
+    unsigned draws = 0;
+    auto draw = [&](unsigned, uint8_t (&header)[32]) {
+      ++draws;
+      std::copy(std::begin(blank_header), std::end(blank_header), header);
+    };
+    ASSERT_TRUE(ReadsAsPlainText(stored_of(blank_header)));  // the header really is the bad one
+    std::string stored = SealForStorage("text", ConfigKey(), 1, 2, 3, outer, draw);
+    EXPECT_FALSE(ReadsAsPlainText(stored));
+    EXPECT_GT(draws, 1u);
+    EXPECT_LE(draws, 16u);
+    std::string plain;
+    ASSERT_EQ(UnsealBuffer(stored, ConfigKey(), outer, plain), kSealOk);
+    EXPECT_EQ(plain, "text");
+  }
+}
+
 TEST(UnsealBuffer, ShortInputsAndMissingKeys) {
   ConfigKeyScope scope;
   std::string plain = "left over";
@@ -173,6 +244,22 @@ TEST_F(SealedFileTest, WriteSealedFileRoundTripsAndReplacesAtomically) {
 TEST_F(SealedFileTest, WriteFailureIsReported) {
   WriteFile("blocker", "a file where a directory should be");
   EXPECT_EQ(WriteSealedFile("x", Path("blocker/book.dat")), kSealWriteFailed);
+}
+
+// A record or Config.EF that someone made read-only is not replaced, for
+// root as well (the mode bits decide, not access(2)).
+TEST_F(SealedFileTest, WriteProtectedFileIsRefusedAndKept) {
+  const std::string path = Path("data/bookinf/10101.inf");
+  ASSERT_EQ(WriteSealedFile("locked record", path), kSealOk);
+  const std::string before = ReadBytes(path);
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_EQ(WriteSealedFile("new record", path), kSealWriteFailed);
+  EXPECT_EQ(ReadBytes(path), before);
+  std::string text;
+  ASSERT_EQ(ReadSealedFile(path, kRecordOuterByte, text), kSealOk);
+  EXPECT_EQ(text, "locked record");
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+  EXPECT_EQ(WriteSealedFile("new record", path), kSealOk);
 }
 
 }  // namespace

@@ -526,6 +526,62 @@ TEST_F(DemoServiceTest, FaultsAndUpgradeFiles) {
   EXPECT_EQ(ReadFile("Upgrade.exe").substr(0, 2), "#!");
 }
 
+// Ranges are checked against the package before a byte is served: an
+// inverted range or a start past the end is 416 with the size, and the
+// service goes on answering.
+TEST_F(DemoServiceTest, PackageRangesAreAnsweredAsHttpSays) {
+  DemoServiceProcess demo;
+  ASSERT_TRUE(demo.Start(dir()));
+  httplib::Client client("127.0.0.1", demo.port());
+  const std::string path = "/data/books/g1001/g1001.zip";
+  auto whole = client.Get(path);
+  ASSERT_TRUE(whole);
+  ASSERT_EQ(whole->status, 200);
+  const std::string bytes = whole->body;
+  const size_t n = bytes.size();
+  ASSERT_GT(n, 1000u);
+  const std::string size = std::to_string(n);
+  auto span = [&](size_t first, size_t last) {
+    return "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + size;
+  };
+
+  const struct {
+    std::string range;
+    int status;
+    std::string content_range;  // empty: none
+    size_t first, count;        // the body, for 200 and 206
+  } kCases[] = {
+      {"bytes=100-50", 416, "bytes */" + size, 0, 0},
+      {"bytes=" + size + "-", 416, "bytes */" + size, 0, 0},
+      {"bytes=" + std::to_string(n + 5) + "-" + std::to_string(n + 10), 416, "bytes */" + size, 0, 0},
+      {"bytes=99999999999999999999999-", 416, "bytes */" + size, 0, 0},
+      {"bytes=-0", 416, "bytes */" + size, 0, 0},
+      {"bytes=0-", 206, span(0, n - 1), 0, n},
+      {"bytes=100-199", 206, span(100, 199), 100, 100},
+      {"bytes=100-100", 206, span(100, 100), 100, 1},
+      {"bytes=" + std::to_string(n - 10) + "-" + std::to_string(n + 100), 206, span(n - 10, n - 1),
+       n - 10, 10},
+      {"bytes=-10", 206, span(n - 10, n - 1), n - 10, 10},
+      {"bytes=-" + std::to_string(n + 1), 206, span(0, n - 1), 0, n},
+      {"bytes=5-9,20-30", 206, span(5, 9), 5, 5},  // the first range only
+      {"items=0-5", 200, "", 0, n},
+      {"bytes=abc", 200, "", 0, n},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.range);
+    auto res = client.Get(path, {{"Range", c.range}});
+    ASSERT_TRUE(res) << "the service stopped answering";
+    EXPECT_EQ(res->status, c.status);
+    EXPECT_EQ(res->get_header_value("Content-Range"), c.content_range);
+    // Compared without printing: the bodies are binary and large.
+    const std::string expected = c.status == 416 ? "" : bytes.substr(c.first, c.count);
+    EXPECT_TRUE(res->body == expected) << res->body.size() << " bytes, not " << expected.size();
+  }
+  auto after = client.Get(path);
+  ASSERT_TRUE(after);
+  EXPECT_TRUE(after->body == bytes);
+}
+
 TEST_F(DemoServiceTest, StopsByItselfAndRefusesBadOptions) {
   auto ended =
       testing_support::RunCommand(TOMERACK_DEMO_SERVICE_PATH, {"--port", "0", "--stop-after", "1"});

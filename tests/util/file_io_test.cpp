@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
+#include "platform/file_system.h"
 #include "tests/support/sandbox.h"
 #include "util/directory_tree.h"
 #include "util/drive_helpers.h"
@@ -57,6 +59,34 @@ TEST_F(FileIoTest, AtomicWriteReplacesAndLeavesNoTemporaryFile) {
             1);
   WriteFile("blocker", "");
   EXPECT_FALSE(WriteWholeFileAtomically("x", 1, Path("blocker/f")));
+}
+
+// The mode bits decide, for root too: a file without the owner's write bit
+// is never replaced, even when its group or others may write.
+TEST_F(FileIoTest, AtomicWriteLeavesWriteProtectedFilesAlone) {
+  const struct {
+    unsigned mode;
+    bool replaced;
+  } kCases[] = {{0644, true}, {0600, true}, {0444, false}, {0400, false}, {0466, false}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "mode 0" << std::oct << c.mode);
+    WriteFile("cfg/Config.EF", "old content");
+    ASSERT_EQ(chmod(Path("cfg/Config.EF").c_str(), c.mode), 0);
+    platform::SetLastErrorCode(0);
+    EXPECT_EQ(WriteWholeFileAtomically("new", 3, Path("cfg/Config.EF")), c.replaced);
+    EXPECT_EQ(ReadFile("cfg/Config.EF"), c.replaced ? "new" : "old content");
+    struct stat st {};
+    ASSERT_EQ(stat(Path("cfg/Config.EF").c_str(), &st), 0);
+    if (!c.replaced) {
+      EXPECT_EQ(platform::LastErrorCode(), EACCES);
+      EXPECT_EQ(st.st_mode & 0777, c.mode);
+    }
+    // No temporary file is left behind either way.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Path("cfg")),
+                            std::filesystem::directory_iterator()),
+              1);
+    ASSERT_EQ(chmod(Path("cfg/Config.EF").c_str(), 0644), 0);
+  }
 }
 
 TEST_F(FileIoTest, AppendsCreateMissingFilesWithTheirDirectories) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "tests/support/run_command.h"
 #include "tests/support/sandbox.h"
@@ -49,6 +50,57 @@ TEST_F(ExtractArchiveTest, StopsAtTheFirstEntryThatFails) {
   EXPECT_EQ(message, Path("book") + "/a/b.txt" + kEntryWriteFailedTail);
   EXPECT_EQ(report.entries_written, 1u);
   EXPECT_FALSE(Exists("book/c.txt"));
+}
+
+TEST_F(ExtractArchiveTest, DeclaredSizeIsTheSumOfTheEntries) {
+  uint64_t bytes = 1;
+  ASSERT_TRUE(ReadDeclaredSize(Package({Entry("index.html", TextBytes(300000)), DirectoryEntry("img/"),
+                                        Entry("img/p1.png", NoiseBytes(4000),
+                                              ZipEntrySpec::Method::kStored)}),
+                               bytes));
+  EXPECT_EQ(bytes, 304000u);
+  ASSERT_TRUE(ReadDeclaredSize(Package({}), bytes));
+  EXPECT_EQ(bytes, 0u);
+  EXPECT_FALSE(ReadDeclaredSize(Path("missing.zip"), bytes));
+  WriteFile("noise.zip", NoiseBytes(5000));
+  EXPECT_FALSE(ReadDeclaredSize(Path("noise.zip"), bytes));
+}
+
+// Entries whose data yields more than they declare: a deflate stream that
+// goes on, stored data longer than its size. However many there are, the
+// directory never holds more than the declared sum.
+TEST_F(ExtractArchiveTest, NeverWritesMoreThanTheEntriesDeclare) {
+  constexpr uint32_t kDeclared = 1000;
+  const struct {
+    const char* label;
+    ZipEntrySpec::Method method;
+    std::string data;
+  } kCases[] = {
+      {"deflated", ZipEntrySpec::Method::kDeflated, TextBytes(3000000)},
+      {"deflated, just over", ZipEntrySpec::Method::kDeflated, TextBytes(kDeclared + 1)},
+      {"stored", ZipEntrySpec::Method::kStored, NoiseBytes(70000)},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    std::ostringstream out;
+    ZipWriter writer(out);
+    for (const char* name : {"p1.txt", "p2.txt", "p3.txt"}) writer.Add(Entry(name, c.data, c.method));
+    writer.Finish();
+    std::string bytes = out.str();
+    std::vector<size_t> central = CentralHeaderOffsets(bytes);
+    for (size_t i = 0; i < central.size(); ++i) {
+      const auto& p = writer.placements()[i];
+      PatchEntry(bytes, p, central[i], CrcOf(c.data, 0, kDeclared), p.compressed_size, kDeclared);
+    }
+    WriteFile("bomb.zip", bytes);
+    uint64_t declared = 0;
+    ASSERT_TRUE(ReadDeclaredSize(Path("bomb.zip"), declared));
+    EXPECT_EQ(declared, 3u * kDeclared);
+    std::string message;
+    EXPECT_NE(ExtractArchive(Path("bomb.zip"), Path("book"), message), kExtractOk);
+    EXPECT_LE(BytesBelow(Path("book")), declared);
+    EXPECT_LE(BytesBelow(Path("book")), kDeclared);  // it stops at the first entry
+  }
 }
 
 TEST_F(ExtractArchiveTest, ExceptionsBecomeTheirCodeAndMessage) {

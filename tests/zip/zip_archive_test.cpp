@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "platform/output_file.h"
 #include "tests/support/sandbox.h"
@@ -172,6 +173,68 @@ TEST_F(ZipArchiveTest, BadArchivesRaiseTheirCause) {
     std::string message;
     EXPECT_EQ(ZipErrorOf([&] { ExtractAll(c.bytes, message); }), c.error) << c.label;
     EXPECT_EQ(CZipException::CauseOf(c.error), c.cause) << c.label;
+  }
+}
+
+// Overlapping entries make one stretch of the file expand many times (the
+// classic zip bomb). Each archive here extracted cleanly before, CRCs
+// included; now it is refused before any of its bytes are written.
+TEST_F(ZipArchiveTest, OverlappingEntriesAreRefusedBeforeAnythingIsWritten) {
+  const std::string page = TextBytes(200000);
+  auto written = [](std::vector<ZipEntrySpec> entries, std::vector<ZipWriter::Placement>& at) {
+    std::ostringstream out;
+    ZipWriter writer(out);
+    for (const auto& e : entries) writer.Add(e);
+    writer.Finish();
+    at = writer.placements();
+    return out.str();
+  };
+  std::vector<ZipWriter::Placement> p;
+
+  // Three central headers point at the first local header.
+  std::string shared = written({Entry("a.txt", page), Entry("b.txt", page), Entry("c.txt", page)}, p);
+  std::vector<size_t> central = CentralHeaderOffsets(shared);
+  for (size_t i : {1, 2}) PutLe(shared, central[i] + 42, 4, 0);
+
+  // The first entry's data reaches over the second entry's local header.
+  size_t directory = 0;
+  std::string quoted = written({Entry("a.txt", "abc", Method::kStored), Entry("b.txt", page)}, p);
+  central = CentralHeaderOffsets(quoted, &directory);
+  uint32_t span = static_cast<uint32_t>(directory - p[0].data_offset);
+  PatchEntry(quoted, p[0], central[0], CrcOf(quoted, p[0].data_offset, span), span, span);
+
+  // The only entry's data runs into the central directory (short of the
+  // CRC and sizes patched there).
+  std::string into_directory = written({Entry("a.txt", "abc", Method::kStored)}, p);
+  central = CentralHeaderOffsets(into_directory);
+  PatchEntry(into_directory, p[0], central[0], CrcOf(into_directory, p[0].data_offset, 15), 15, 15);
+
+  // A local extra field, which only the local header tells, moves the first
+  // entry's data into the second entry's local header.
+  std::string extra = written({Entry("a.txt", "abcdefgh", Method::kStored), Entry("b.txt", page)}, p);
+  central = CentralHeaderOffsets(extra);
+  PutLe(extra, p[0].local_header_offset + 28, 2, 8);
+  PatchEntry(extra, p[0], central[0], CrcOf(extra, p[0].data_offset + 8, 8), 8, 8);
+
+  const struct {
+    const char* label;
+    const std::string& bytes;
+    bool refused_at_open;
+  } kCases[] = {
+      {"entries share one local header", shared, true},
+      {"data covers the next local header", quoted, true},
+      {"data runs into the central directory", into_directory, true},
+      {"local extra field shifts data into the next entry", extra, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove_all(Path("out"));
+    std::filesystem::create_directories(Path("out"));
+    std::string message;
+    EXPECT_EQ(ZipErrorOf([&] { ExtractAll(c.bytes, message); }), kZipBadArchive);
+    EXPECT_TRUE(std::filesystem::is_empty(Path("out")));
+    CZipArchive zip;
+    EXPECT_EQ(ZipErrorOf([&] { zip.Open(Store(c.bytes)); }), c.refused_at_open ? kZipBadArchive : 0);
   }
 }
 
