@@ -239,8 +239,6 @@ class DemoService {
   }
 
   void Routes() {
-    server_.set_logger(
-        [this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
     // Uploads are kept in memory: a few MiB each at most.
     server_.set_payload_max_length(size_t{8} << 20);
     server_.set_pre_routing_handler([this](const httplib::Request&, httplib::Response& res) {
@@ -257,8 +255,11 @@ class DemoService {
     });
     // The start page runs from file://, so every answer may be read by a
     // page of any origin, and preflight requests are answered on any path.
-    server_.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+    // The access log has its line before the answer goes out: whoever has
+    // an answer finds its request logged.
+    server_.set_post_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
       res.set_header("Access-Control-Allow-Origin", "*");
+      Log(req, res);
     });
     server_.Options(R"(.*)", [](const httplib::Request&, httplib::Response& res) {
       res.status = 204;
