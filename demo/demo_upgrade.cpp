@@ -24,9 +24,8 @@ bool WritePrivateKey(const std::string& path, const std::string& pem) {
     if (!create) return false;
   }
   std::error_code failed;
-  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
-                                         std::filesystem::perms::owner_write,
-                               failed);
+  std::filesystem::permissions(
+      path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, failed);
   if (failed) return false;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << pem;

@@ -125,8 +125,7 @@ UpgradeSignatureCheck VerifyUpgradeSignature(std::string_view public_key_text,
   std::string raw;
   if (!DecodeUpgradePublicKey(public_key_text, raw)) return UpgradeSignatureCheck::kBadPublicKey;
   KeyPtr key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
-                                         reinterpret_cast<const uint8_t*>(raw.data()),
-                                         raw.size()));
+                                         reinterpret_cast<const uint8_t*>(raw.data()), raw.size()));
   if (!key) return UpgradeSignatureCheck::kBadPublicKey;
   if (signature.size() != kUpgradeSignatureBytes) return UpgradeSignatureCheck::kBadSignatureSize;
   // A digest of the wrong size can only come from a failed hash: never valid.
