@@ -78,8 +78,8 @@ class UpgradeChecker {
   void Refuse(const std::string& reason);
   // Fetches the program and its signature from one base and checks them;
   // false, the files deleted and the reason logged, when they do not pass.
-  bool FetchSigned(const std::string& base, const std::string& version,
-                   const std::string& key);
+  [[nodiscard]] bool FetchSigned(const std::string& base, const std::string& version,
+                                 const std::string& key);
 
   Timing timing_;
   platform::Event stop_;
