@@ -111,6 +111,9 @@ bool CDialog_TomeRack::OnInitDialog() {
   frame()->Maximize();
 
   ApplyDtmKeys();
+  // Taken now, from the configuration alone: pages, which may set parameters
+  // later, must not choose the key that upgrades are checked against.
+  upgrade_.SetPublicKey(GetParameter(UpgradeChecker::kPublicKeyParameter));
   StartCollection();
 
   cdrom_mode_ = ParseLeadingInt(GetParameter("cdrom"));

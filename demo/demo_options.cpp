@@ -11,6 +11,11 @@ const char kDemoUsage[] =
     "  --token TEXT        the catalogue's Authorization token (default demo-token)\n"
     "  --version TEXT      the published client version (default 1.0.0)\n"
     "  --access-log FILE   append one line per request to FILE\n"
+    "  --upgrade-key FILE  sign the upgrade program with the private key in FILE\n"
+    "                      (PEM; made there when FILE does not exist; default:\n"
+    "                      a new key for each start)\n"
+    "  --upgrade-public-key FILE\n"
+    "                      write the public key text (UpgradePublicKey) to FILE\n"
     "  --big-file-mib N    also serve /data/big.bin of N MiB\n"
     "  --extra-package ZIP also publish ZIP as book g1900 (bsid b1900)\n"
     "POST /demo/publish/GID publishes a newer edition of a generated book.\n"
@@ -70,6 +75,10 @@ bool ParseDemoOptions(int argc, char** argv, DemoOptions& options, std::string& 
       if (!need_text(options.version)) return false;
     } else if (name == "--access-log") {
       if (!need_text(options.access_log)) return false;
+    } else if (name == "--upgrade-key") {
+      if (!need_text(options.upgrade_key)) return false;
+    } else if (name == "--upgrade-public-key") {
+      if (!need_text(options.upgrade_public_key)) return false;
     } else if (name == "--big-file-mib") {
       if (!need_number(0, 16384)) return false;
       options.big_file_mib = static_cast<int>(number);

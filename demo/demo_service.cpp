@@ -22,6 +22,7 @@
 #include "demo/demo_books.h"
 #include "demo/demo_login.h"
 #include "demo/demo_range.h"
+#include "demo/demo_upgrade.h"
 #include "demo/demo_users.h"
 #include "util/md5.h"
 
@@ -132,6 +133,13 @@ class DemoService {
     if (!options_.extra_package.empty() && !AddExtraPackage()) {
       std::fprintf(stderr, "tomerack-demo-service: cannot read %s\n",
                    options_.extra_package.c_str());
+      return 1;
+    }
+    // Before the port file: whoever waits for it reads the public key next.
+    std::string error;
+    if (!PrepareDemoUpgrade(options_.version, options_.upgrade_key, options_.upgrade_public_key,
+                            upgrade_, error)) {
+      std::fprintf(stderr, "tomerack-demo-service: %s\n", error.c_str());
       return 1;
     }
     server_.new_task_queue = [] { return new httplib::ThreadPool(8); };
@@ -342,7 +350,10 @@ class DemoService {
       res.set_content(options_.version + "\r\n", "text/plain");
     });
     server_.Get("/upgrade/upgrade.exe", [this](const httplib::Request&, httplib::Response& res) {
-      res.set_content(MakeUpgradeProgram(options_.version), "application/octet-stream");
+      res.set_content(upgrade_.program, "application/octet-stream");
+    });
+    server_.Get("/upgrade/upgrade.sig", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content(upgrade_.signature, "application/octet-stream");
     });
   }
 
@@ -363,7 +374,8 @@ class DemoService {
            "/data\n"
            "upgrade base:  " +
            base +
-           "/upgrade\n"
+           "/upgrade (signed; UpgradePublicKey " + upgrade_.public_key +
+           ")\n"
            "uploads:       POST " +
            base + "/upload, then " + base + "/uploads/NAME\n" + "login:         POST " + base +
            "/api/login (form fields username, password as PasswordMD mixes it)\n"
@@ -611,6 +623,7 @@ class DemoService {
 
   DemoOptions options_;
   std::vector<DemoBook> books_;
+  DemoUpgrade upgrade_;  // made before serving, read-only after
   std::mutex books_lock_;  // books_ and packages_: editions change while serving
   std::map<std::string, std::shared_ptr<Blob>> packages_;
   std::shared_ptr<Blob> big_;

@@ -12,6 +12,8 @@ struct DemoOptions {
   std::string token = "demo-token";  // expected "Authorization" of the catalogue
   std::string version = "1.0.0";     // the published client version
   std::string access_log;            // one line per request, when set
+  std::string upgrade_key;           // private key file that signs the upgrade
+  std::string upgrade_public_key;    // the public key text is written here
   // Faults.
   int64_t drop_after = -1;     // package transfers end after this many bytes
   int slow_ms = 0;             // delay before each answer and each package piece

@@ -9,6 +9,10 @@
 inline constexpr uint64_t kMostTextAnswerBytes = uint64_t{64} << 20;
 // The version text an upgrade server publishes.
 inline constexpr uint64_t kMostVersionTextBytes = uint64_t{64} << 10;
+// The upgrade program and its signature (64 bytes; some room for a server
+// that adds a line break).
+inline constexpr uint64_t kMostUpgradeProgramBytes = uint64_t{512} << 20;
+inline constexpr uint64_t kMostUpgradeSignatureBytes = 4096;
 
 // A transfer that stays below this rate for this long fails: a server that
 // sends a byte now and then would otherwise keep it alive without end.

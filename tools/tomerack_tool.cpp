@@ -1,5 +1,5 @@
 // tomerack-tool: administration of a client's program directory without the
-// window: sealed files, Config.EF, digests.
+// window: sealed files, Config.EF, digests, upgrade signatures.
 #include <cstring>
 #include <exception>
 
@@ -24,6 +24,11 @@ constexpr const char kHelp[] =
     "  books --program-dir DIR --uid UID start | sync | status | download BSID |\n"
     "        upgrade BSID | uninstall BSID\n"
     "                                  the client's book work without its window\n"
+    "  keygen PRIVATE-KEY-FILE         make an upgrade signing key (PEM, owner-only);\n"
+    "                                  prints the public key text for UpgradePublicKey\n"
+    "  sign PRIVATE-KEY-FILE PROGRAM VERSION [OUT]\n"
+    "                                  sign an upgrade program with its version text;\n"
+    "                                  OUT defaults to upgrade.sig beside PROGRAM\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
 
 int Dispatch(const std::string& command, Arguments args) {
@@ -36,6 +41,8 @@ int Dispatch(const std::string& command, Arguments args) {
   if (command == "http") return RunHttp(std::move(args));
   if (command == "db") return RunDb(std::move(args));
   if (command == "books") return RunBooks(std::move(args));
+  if (command == "keygen") return RunKeygen(std::move(args));
+  if (command == "sign") return RunSign(std::move(args));
   return Fail("unknown command \"" + command + "\"; try --help", kExitUsage);
 }
 

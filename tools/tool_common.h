@@ -41,3 +41,5 @@ int RunZip(Arguments args);
 int RunHttp(Arguments args);
 int RunDb(Arguments args);
 int RunBooks(Arguments args);
+int RunKeygen(Arguments args);
+int RunSign(Arguments args);
