@@ -52,6 +52,12 @@ class PageServer {
     return "new Image().src = '" + Origin() + "/r?" + key + "=' + encodeURIComponent(" +
            expression + ");";
   }
+  // As Tell, but sent before the script goes on, so that it arrives even
+  // when the document is leaving (an image load would be cancelled with it).
+  std::string TellNow(const std::string& key, const std::string& expression) const {
+    return "try { var tell = new XMLHttpRequest(); tell.open('GET', '" + Origin() + "/r?" + key +
+           "=' + encodeURIComponent(" + expression + "), false); tell.send(); } catch (e) {}";
+  }
   std::string Heard(const std::string& key) {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = heard_.find(key);

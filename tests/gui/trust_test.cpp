@@ -161,7 +161,8 @@ setTimeout(function () {
   put("@CALM@", calm);
   put("@TELL_READ@",
       Tell("read", "read('file:///etc/hostname') + '|' + read('../data/secret.txt')"));
-  put("@TELL_FORGED@", Tell("forged", "reached + '/' + forged + '/' + (shows === shipped)"));
+  // Told while the document is already leaving for the calm page.
+  put("@TELL_FORGED@", TellNow("forged", "reached + '/' + forged + '/' + (shows === shipped)"));
   WriteFile("download/evil.html", evil);
   window_->NavigateTo(evil_path);
   ASSERT_TRUE(WaitToHear("read"));
