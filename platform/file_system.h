@@ -66,6 +66,7 @@ class File {
 
  private:
   int fd_ = -1;
+  std::string written_path_;  // set for files opened for writing
 };
 
 struct PathInfo {
