@@ -69,7 +69,9 @@ BookOperationResult BookOperate(BookCollection& collection, const std::string& b
   if (SameName(operation, "uninstall")) {
     record->uninstalling = true;
     BookFields fields = record->Fields();
-    platform::RemoveFile(RecordPath(fields.bookID));
+    // The record file stays until the worker replaces it with the emptied
+    // record: deleted here, a kill before that save would leave the book's
+    // files with no record to finish the uninstall from.
     platform::RemoveFile(PackageListPath(fields.bookID));
     SetTipText(kUninstallTip);
     collection.PostToOwner(OwnerRequest::kShowTip);

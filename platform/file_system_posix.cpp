@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -325,6 +326,40 @@ bool ReplaceFileAtomically(std::string_view path, const void* data, size_t size)
     ::close(dfd);
   }
   return true;
+}
+
+namespace {
+
+// The writer's process id of a name "TARGET.tmpPID-N", or 0.
+pid_t ReplacementWriter(const std::string& name) {
+  size_t at = name.rfind(".tmp");
+  if (at == std::string::npos || at == 0) return 0;
+  size_t dash = name.find('-', at);
+  if (dash == std::string::npos || dash == at + 4 || dash + 1 == name.size()) return 0;
+  for (size_t i = at + 4; i < name.size(); ++i) {
+    if (i != dash && (name[i] < '0' || name[i] > '9')) return 0;
+  }
+  return static_cast<pid_t>(std::strtol(name.c_str() + at + 4, nullptr, 10));
+}
+
+}  // namespace
+
+void RemoveAbandonedReplacements(std::string_view directory) {
+  std::string native = ToNativePath(directory);
+  DIR* dir = ::opendir(native.c_str());
+  if (!dir) return;
+  std::vector<std::string> abandoned;
+  while (struct dirent* e = ::readdir(dir)) {
+    pid_t writer = ReplacementWriter(e->d_name);
+    if (writer <= 0) continue;
+    if (::kill(writer, 0) == 0 || errno == EPERM) continue;  // still running
+    abandoned.push_back(native + "/" + e->d_name);
+  }
+  ::closedir(dir);
+  for (const std::string& path : abandoned) {
+    FaultPoint("remove", path);
+    ::unlink(path.c_str());
+  }
 }
 
 std::string TemporaryDirectory() {
