@@ -101,9 +101,10 @@ void RetireLegacyFile(const std::string& path) {
 
 // Files of work that ended while its last step was cut short: the package
 // of a book whose installation was saved before the package went, and the
-// files of a book whose uninstall was saved before they went. A book with
-// work to resume keeps its files, and so does a package kept for resuming
-// (a stopped download or upgrade counts its bytes).
+// install directory of a book whose uninstall (or failed installation) was
+// saved before the directory went. A book with work to resume keeps its
+// files, packages kept for resuming stay, and so does the directory of an
+// installation that failed for want of space (it counts its bytes).
 void RemoveLeftoversOfEndedWork(BookCollection& collection) {
   for (const RecordPtr& record : collection.AllRecords()) {
     BookFields f = record->Fields();
@@ -114,7 +115,6 @@ void RemoveLeftoversOfEndedWork(BookCollection& collection) {
                                f.downloading_bookMD5 == f.bookMD5;
       if (installed_package && FileExists(package)) platform::RemoveFile(package);
     } else if (f.downloading_downloadedSize == 0) {
-      if (FileExists(package)) platform::RemoveFile(package);
       std::string directory = InstallDirPath(package);
       if (FileExists(directory)) RemoveDirectoryTree(directory);
     }
