@@ -8,6 +8,7 @@
 #include "config/parameter_store.h"
 #include "config/program_paths.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "util/file_io.h"
 #include "util/json_tree.h"
 #include "util/number_text.h"
@@ -71,6 +72,8 @@ int ApplyConfigEntries(const std::string& json_text) {
 }
 
 int LoadConfigFile() {
+  // A save killed before its rename left its temporary file beside.
+  platform::RemoveAbandonedReplacements(GetSystemDirectoryPath());
   std::string text;
   if (ReadSealedFile(GetConfigFilePath(), 0, text) != kSealOk) return -1;
   return ApplyConfigEntries(text);

@@ -69,7 +69,9 @@ BookOperationResult BookOperate(BookCollection& collection, const std::string& b
   if (SameName(operation, "uninstall")) {
     record->uninstalling = true;
     BookFields fields = record->Fields();
-    platform::RemoveFile(RecordPath(fields.bookID));
+    // The record file stays until the worker replaces it with the emptied
+    // record: deleted here, a kill before that save would leave the book's
+    // files with no record to finish the uninstall from.
     platform::RemoveFile(PackageListPath(fields.bookID));
     SetTipText(kUninstallTip);
     collection.PostToOwner(OwnerRequest::kShowTip);
@@ -148,6 +150,11 @@ void UninstallWorker(BookCollection& collection, const RecordPtr& record) {
   // Also waits for an installation or a recovery the worker has begun: the
   // directory goes only after it, and its last save is behind us.
   if (record->HasDownloadWorker()) StopDownload(*record);
+  // The package is no part of the installed book and goes first: killed
+  // after the save below, nothing but the install directory is left, which
+  // the next start removes for a book saved as not installed.
+  std::string package = PackagePathOf(record->Fields());
+  platform::RemoveFile(package);
   record->Update([](BookFields& f) {
     f.bookStatus = 0;
     f.bookSize = 0;
@@ -158,8 +165,6 @@ void UninstallWorker(BookCollection& collection, const RecordPtr& record) {
   BookFields fields = record->Fields();
   if (SaveRecord(*record) != kBookOk) platform::RemoveFile(RecordPath(fields.bookID));
   collection.BeforeUninstallRemoval(*record);
-  std::string package = PackagePathOf(fields);
-  platform::RemoveFile(package);
   RemoveDirectoryTree(InstallDirPath(package));
   record->uninstalling = false;
   collection.PostToOwner(OwnerRequest::kHideTip);

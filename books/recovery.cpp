@@ -9,6 +9,7 @@
 #include "books/catalogue_sync.h"
 #include "books/package_download.h"
 #include "platform/file_system.h"
+#include "util/directory_tree.h"
 #include "util/file_io.h"
 #include "util/json_tree.h"
 #include "util/number_text.h"
@@ -98,6 +99,28 @@ void RetireLegacyFile(const std::string& path) {
   platform::RemoveFile(path);
 }
 
+// Files of work that ended while its last step was cut short: the package
+// of a book whose installation was saved before the package went, and the
+// install directory of a book whose uninstall (or failed installation) was
+// saved before the directory went. A book with work to resume keeps its
+// files, packages kept for resuming stay, and so does the directory of an
+// installation that failed for want of space (it counts its bytes).
+void RemoveLeftoversOfEndedWork(BookCollection& collection) {
+  for (const RecordPtr& record : collection.AllRecords()) {
+    BookFields f = record->Fields();
+    if (f.bookStatus & (kBookDownloading | kBookDownloaded)) continue;
+    std::string package = PackagePathOf(f);
+    if (f.bookStatus & kBookInstalled) {
+      bool installed_package = f.downloading_bookPackageID == f.bookPackageID &&
+                               f.downloading_bookMD5 == f.bookMD5;
+      if (installed_package && FileExists(package)) platform::RemoveFile(package);
+    } else if (f.downloading_downloadedSize == 0) {
+      std::string directory = InstallDirPath(package);
+      if (FileExists(directory)) RemoveDirectoryTree(directory);
+    }
+  }
+}
+
 // The body of the record's worker when recovery started it. The tip goes
 // as soon as a transfer resumes, or once the book is checked and installed.
 void RecoveryWorker(BookCollection& collection, BookRecord& record) {
@@ -153,6 +176,8 @@ int StartForUser(BookCollection& collection, OwnerPoster owner, const std::strin
   // A uid that cannot name a folder has no files of its own here: the
   // books are loaded, nothing of the user's is read or converted.
   bool own_files = IsSafeUid(uid);
+  // Saves killed before their rename left temporary files there.
+  platform::RemoveAbandonedReplacements(JoinPath(collection.program_directory(), "data/bookinf"));
   std::string legacy_list = LegacyBookListPath(uid);
   if (!own_files || !FileExists(legacy_list)) {
     LoadAllRecords(collection);
@@ -171,6 +196,7 @@ int StartForUser(BookCollection& collection, OwnerPoster owner, const std::strin
     RetireLegacyFile(legacy_list);
     if (FileExists(legacy_catalogue)) RetireLegacyFile(legacy_catalogue);
   }
+  RemoveLeftoversOfEndedWork(collection);
   if (own_files) LoadCachedCatalogue(collection, uid);
   collection.StartSyncThread();
   collection.RequestSync();

@@ -10,6 +10,7 @@
 #include "net/direct_request.h"
 #include "net/request_helpers.h"
 #include "net/tls_setting.h"
+#include "platform/fault_points.h"
 #include "platform/file_system.h"
 #include "util/file_io.h"
 
@@ -222,6 +223,7 @@ int32_t HttpDownloadRange(const std::string& file_path, const std::string& url,
       }
       received += static_cast<uint64_t>(got);
       progress.received = static_cast<uint32_t>(received);
+      platform::FaultPoint("transfer", file_path, static_cast<size_t>(got));
       if (!report(6)) return;
     }
     if (received != declared) {

@@ -66,6 +66,7 @@ class File {
 
  private:
   int fd_ = -1;
+  std::string written_path_;  // set for files opened for writing
 };
 
 struct PathInfo {
@@ -115,6 +116,11 @@ bool RemoveTree(std::string_view directory);
 // as it is and the call fails with EACCES, as replacing a read-only file
 // fails on Windows; the rename alone would bypass the lock.
 [[nodiscard]] bool ReplaceFileAtomically(std::string_view path, const void* data, size_t size);
+
+// Removes the temporary files that ReplaceFileAtomically left in directory
+// when its process was killed between writing and renaming: those of
+// processes that no longer run. Files of running processes stay.
+void RemoveAbandonedReplacements(std::string_view directory);
 
 // The process's temporary-files directory ($TMPDIR or /tmp), UTF-8.
 std::string TemporaryDirectory();

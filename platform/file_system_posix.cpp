@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "platform/descriptor_io.h"
+#include "platform/fault_points.h"
 #include "platform/file_mode.h"
 
 namespace platform {
@@ -60,6 +62,7 @@ File::File(std::string_view path, OpenMode mode, Durability durability) {
       break;
   }
   if (durability == Durability::kWriteThrough) flags |= O_DSYNC;
+  if (mode != OpenMode::kRead) written_path_ = path;
   // Opening a FIFO would wait for its other end; never block here.
   flags |= O_NONBLOCK;
   std::string native = ToNativePath(path);
@@ -86,7 +89,8 @@ File::~File() {
   Close();
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_) {
+File::File(File&& other) noexcept
+    : fd_(other.fd_), written_path_(std::move(other.written_path_)) {
   other.fd_ = -1;
 }
 
@@ -94,6 +98,7 @@ File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    written_path_ = std::move(other.written_path_);
     other.fd_ = -1;
   }
   return *this;
@@ -122,8 +127,17 @@ bool WriteAllToDescriptor(int fd, const void* data, size_t count) {
   return true;
 }
 
+bool WriteFileData(int fd, const void* data, size_t count, std::string_view path) {
+  FaultPoint("write", path, count);
+  size_t allowed = WritableBytes(count);
+  if (!WriteAllToDescriptor(fd, data, allowed)) return false;
+  if (allowed == count) return true;
+  errno = ENOSPC;
+  return false;
+}
+
 bool File::Write(const void* data, size_t count) {
-  return fd_ >= 0 && WriteAllToDescriptor(fd_, data, count);
+  return fd_ >= 0 && WriteFileData(fd_, data, count, written_path_);
 }
 
 int64_t File::Seek(int64_t offset) {
@@ -140,14 +154,17 @@ int64_t File::Size() const {
 }
 
 bool File::Truncate(int64_t size) {
+  FaultPoint("truncate", written_path_);
   return fd_ >= 0 && ::ftruncate(fd_, size) == 0;
 }
 bool File::Sync() {
+  FaultPoint("sync", written_path_);
   return fd_ >= 0 && ::fsync(fd_) == 0;
 }
 
 bool File::Close() {
   if (fd_ < 0) return true;
+  if (!written_path_.empty()) FaultPoint("close", written_path_);
   int rc = ::close(fd_);
   fd_ = -1;
   return rc == 0;
@@ -181,13 +198,16 @@ bool MakeDirectory(std::string_view path) {
   return ::mkdir(ToNativePath(path).c_str(), 0777) == 0;
 }
 bool RemoveDirectory(std::string_view path) {
+  FaultPoint("remove", path);
   return ::rmdir(ToNativePath(path).c_str()) == 0;
 }
 bool RemoveFile(std::string_view path) {
+  FaultPoint("remove", path);
   return ::unlink(ToNativePath(path).c_str()) == 0;
 }
 
 bool RenamePath(std::string_view from, std::string_view to) {
+  FaultPoint("rename", to);
   return ::rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0;
 }
 
@@ -212,6 +232,7 @@ bool RemoveNativeTree(const std::string& native) {
   struct stat st;
   if (::lstat(native.c_str(), &st) != 0) return false;
   if (S_ISLNK(st.st_mode)) {
+    FaultPoint("remove", native);
     ::unlink(native.c_str());
     return false;
   }
@@ -226,12 +247,14 @@ bool RemoveNativeTree(const std::string& native) {
       if (::lstat(child.c_str(), &cs) == 0 && S_ISDIR(cs.st_mode)) {
         subdirectories.push_back(std::move(child));
       } else {
+        FaultPoint("remove", child);
         ::unlink(child.c_str());
       }
     }
     ::closedir(dir);
     for (const auto& sub : subdirectories) RemoveNativeTree(sub);
   }
+  FaultPoint("remove", native);
   return ::rmdir(native.c_str()) == 0;
 }
 
@@ -278,22 +301,13 @@ bool ReplaceFileAtomically(std::string_view path, const void* data, size_t size)
   std::string temp = native + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  const char* p = static_cast<const char*>(data);
-  size_t left = size;
-  bool ok = true;
-  while (ok && left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0)
-      ok = false;
-    else {
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
-  }
+  bool ok = WriteFileData(fd, data, size, temp);
+  FaultPoint("sync", temp);
   if (ok && ::fsync(fd) != 0) ok = false;
   int saved = errno;
+  FaultPoint("close", temp);
   ::close(fd);
+  FaultPoint("rename", native);
   if (ok && ::rename(temp.c_str(), native.c_str()) != 0) {
     saved = errno;
     ok = false;
@@ -312,6 +326,40 @@ bool ReplaceFileAtomically(std::string_view path, const void* data, size_t size)
     ::close(dfd);
   }
   return true;
+}
+
+namespace {
+
+// The writer's process id of a name "TARGET.tmpPID-N", or 0.
+pid_t ReplacementWriter(const std::string& name) {
+  size_t at = name.rfind(".tmp");
+  if (at == std::string::npos || at == 0) return 0;
+  size_t dash = name.find('-', at);
+  if (dash == std::string::npos || dash == at + 4 || dash + 1 == name.size()) return 0;
+  for (size_t i = at + 4; i < name.size(); ++i) {
+    if (i != dash && (name[i] < '0' || name[i] > '9')) return 0;
+  }
+  return static_cast<pid_t>(std::strtol(name.c_str() + at + 4, nullptr, 10));
+}
+
+}  // namespace
+
+void RemoveAbandonedReplacements(std::string_view directory) {
+  std::string native = ToNativePath(directory);
+  DIR* dir = ::opendir(native.c_str());
+  if (!dir) return;
+  std::vector<std::string> abandoned;
+  while (struct dirent* e = ::readdir(dir)) {
+    pid_t writer = ReplacementWriter(e->d_name);
+    if (writer <= 0) continue;
+    if (::kill(writer, 0) == 0 || errno == EPERM) continue;  // still running
+    abandoned.push_back(native + "/" + e->d_name);
+  }
+  ::closedir(dir);
+  for (const std::string& path : abandoned) {
+    FaultPoint("remove", path);
+    ::unlink(path.c_str());
+  }
 }
 
 std::string TemporaryDirectory() {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -35,6 +36,7 @@ class OutputFile {
  private:
   friend OutputFile CreateFileBelow(std::string_view, std::string_view);
   int fd_ = -1;
+  std::string path_;
 };
 
 // Creates root/relative as a new regular file for writing, creating the

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/descriptor_io.h"
+#include "platform/fault_points.h"
 #include "platform/file_system.h"
 #include "platform/output_file.h"
 
@@ -84,7 +85,8 @@ OutputFile::~OutputFile() {
   Close();
 }
 
-OutputFile::OutputFile(OutputFile&& other) noexcept : fd_(other.fd_) {
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : fd_(other.fd_), path_(std::move(other.path_)) {
   other.fd_ = -1;
 }
 
@@ -92,13 +94,14 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    path_ = std::move(other.path_);
     other.fd_ = -1;
   }
   return *this;
 }
 
 bool OutputFile::Write(const void* data, size_t count) {
-  return fd_ >= 0 && WriteAllToDescriptor(fd_, data, count);
+  return fd_ >= 0 && WriteFileData(fd_, data, count, path_);
 }
 
 bool OutputFile::SetModifiedTime(int64_t unix_seconds) {
@@ -116,6 +119,7 @@ bool OutputFile::SetMode(unsigned mode) {
 
 bool OutputFile::Close() {
   if (fd_ < 0) return true;
+  FaultPoint("close", path_);
   int rc = ::close(fd_);
   fd_ = -1;
   return rc == 0;
@@ -138,6 +142,7 @@ OutputFile CreateFileBelow(std::string_view root, std::string_view relative) {
   int fd = ::openat(dir.get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return file;
   file.fd_ = fd;
+  file.path_ = std::string(root) + "/" + std::string(relative);
   return file;
 }
 

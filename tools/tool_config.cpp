@@ -33,6 +33,18 @@ JsonPtr ReadEntries(int& status) {
   return root;
 }
 
+// Whether the entries hold the SystemPara key with exactly value.
+bool HoldsValue(const cJSON* root, const std::string& key, const std::string& value) {
+  const cJSON* entry = nullptr;
+  cJSON_ArrayForEach(entry, root) {
+    const char* type = JsonStringMember(entry, "Type");
+    const char* k = JsonStringMember(entry, "Key");
+    const char* v = JsonStringMember(entry, "Value");
+    if (type && strcasecmp(type, "SystemPara") == 0 && k && key == k) return v && value == v;
+  }
+  return false;
+}
+
 }  // namespace
 
 int RunConfig(Arguments args) {
@@ -71,8 +83,11 @@ int RunConfig(Arguments args) {
     if (!root) return status;
     (void)SetConfigPara(GetConfigFilePath(), platform::Utf8ToGbk(args[1]),
                         platform::Utf8ToGbk(args[2]));
-    std::string check;
-    if (ReadSealedFile(GetConfigFilePath(), 0, check) != kSealOk) {
+    // SetConfigPara keeps the old file when it cannot write the new one
+    // (a full disk): only the value read back shows that it was stored.
+    JsonPtr stored = ReadEntries(status);
+    if (!stored || !HoldsValue(stored.get(), platform::Utf8ToGbk(args[1]),
+                               platform::Utf8ToGbk(args[2]))) {
       return Fail("cannot write " + platform::GbkToUtf8(GetConfigFilePath()));
     }
     return kExitOk;

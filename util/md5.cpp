@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/fault_points.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -68,6 +69,7 @@ bool MD5Computer::FileMD5(std::string& digest_text, std::string_view path) {
         static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer_size_)));
     const int64_t got = file.Read(buffer_.get(), want);
     if (got <= 0) return false;
+    platform::FaultPoint("digest", path, static_cast<size_t>(got));
     if (EVP_DigestUpdate(ctx_.get(), buffer_.get(), static_cast<size_t>(got)) != 1) return false;
     left -= got;
   }
