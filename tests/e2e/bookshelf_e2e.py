@@ -61,7 +61,7 @@ class BookshelfTest(unittest.TestCase):
         c.screenshot('shelf')
 
         # Download: the bar shows while it runs and the book ends installed.
-        c.action('b1002', 'download').click()
+        c.start_work('b1002')
         seen = []
 
         def installed():
@@ -89,7 +89,7 @@ class BookshelfTest(unittest.TestCase):
         c.find('#refresh').click()
         c.wait_status('b1002', '可升级', timeout=60)
         c.screenshot('upgradable')
-        c.action('b1002', 'upgrade').click()
+        c.start_work('b1002', 'upgrade')
         c.wait_status('b1002', '已安装', timeout=90)
 
         # Uninstall asks first; "cancel" keeps the book, "uninstall" removes it.
@@ -127,10 +127,9 @@ class BookshelfTest(unittest.TestCase):
         c = s.client()
         c.sign_in(*PUPIL)
         c.wait_shelf()
-        # The sync has fetched covers and digests once the covers show.
         wait_for(c.covers_loaded, what='the covers')
         c.wait_status('b1900', '未安装')
-        c.action('b1900', 'download').click()
+        c.start_work('b1900')
         wait_for(lambda: c.status_of('b1900') == '下载中', what='the download to start')
         c.screenshot('downloading')
         messages_before = c.message_log()
@@ -142,7 +141,7 @@ class BookshelfTest(unittest.TestCase):
         c.screenshot('download-failed')
 
         s.demo.restart()
-        c.action('b1900', 'download').click()
+        c.start_work('b1900')
         c.wait_status('b1900', '已安装', timeout=180)
         c.screenshot('downloaded-again')
 
@@ -154,7 +153,7 @@ class BookshelfTest(unittest.TestCase):
         c.sign_in(*PUPIL)
         c.wait_shelf()
         wait_for(c.covers_loaded, what='the covers')
-        c.action('b1900', 'download').click()
+        c.start_work('b1900')
 
         def percent():
             text = c.text('li.book[data-bsid="b1900"] .percent').rstrip('%')

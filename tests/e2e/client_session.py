@@ -268,6 +268,33 @@ class Client:
         self.xvfb.screenshot(path)
         return path
 
+    def start_work(self, bsid, action='download', timeout=60):
+        """Clicks download (or upgrade) as a pupil would, and again when the
+        client says the book's package list is still on its way: right after
+        sign-in the sync may not have fetched it yet."""
+        not_ready = '课本配置文件有错'
+        deadline = time.monotonic() + timeout
+        card = 'li.book[data-bsid="%s"]' % bsid
+        while True:
+            seen = self.message_log().count(not_ready)
+            self.action(bsid, action).click()
+            # Back at once when the card shows the work: the test may want to
+            # watch all of it.
+            settle = time.monotonic() + 2
+            refused = False
+            while time.monotonic() < settle:
+                if self.message_log().count(not_ready) != seen:
+                    refused = True
+                    break
+                if self.visible(card + ' .progress'):
+                    return
+                time.sleep(0.05)
+            if not refused:
+                return
+            if time.monotonic() > deadline:
+                raise AssertionError('%s of %s was never accepted' % (action, bsid))
+            time.sleep(1)
+
     def message_log(self):
         if not os.path.exists(self.messages):
             return ''
