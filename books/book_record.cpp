@@ -55,6 +55,12 @@ std::string RecordToJson(const BookFields& fields) {
   return PrintJson(object.get(), true);
 }
 
+namespace {
+// A number this large or larger has no 64-bit value (converting it would be
+// undefined): it reads as 0, as a member that is not a number does.
+constexpr double kFirstPastUint64 = 18446744073709551616.0;
+}  // namespace
+
 void ApplyRecordJson(const cJSON* object, BookFields& fields) {
   if (!cJSON_IsObject(object)) return;
   for (const auto& f : kFields) {
@@ -67,7 +73,8 @@ void ApplyRecordJson(const cJSON* object, BookFields& fields) {
     uint32_t value = 0;
     if (cJSON_IsString(item))
       value = static_cast<uint32_t>(ParseLeadingInt(item->valuestring));
-    else if (cJSON_IsNumber(item) && item->valuedouble > 0)
+    else if (cJSON_IsNumber(item) && item->valuedouble > 0 &&
+             item->valuedouble < kFirstPastUint64)
       value = static_cast<uint32_t>(static_cast<uint64_t>(item->valuedouble));
     fields.*std::get<uint32_t BookFields::*>(f.member) = value;
   }

@@ -1,5 +1,7 @@
 #include "books/recovery.h"
 
+#include <cmath>
+
 #include "app/sealed_file.h"
 #include "app/tip_text.h"
 #include "books/book_install.h"
@@ -27,7 +29,9 @@ bool MemberText(const cJSON* object, const char* name, std::string& text) {
     text = item->valuestring;
     return true;
   }
-  if (cJSON_IsNumber(item)) {
+  // A number beyond 64 bits (or not finite) has no decimal text of ours: it
+  // counts as missing, since converting it would be undefined.
+  if (cJSON_IsNumber(item) && std::fabs(item->valuedouble) < 9.2e18) {
     text = std::to_string(static_cast<long long>(item->valuedouble));
     return true;
   }

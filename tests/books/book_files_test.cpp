@@ -99,6 +99,22 @@ TEST_F(BookFilesTest, SavedRecordsLoadBackSealedOrPlain) {
   EXPECT_EQ(f.bookStatus, 0u);
   EXPECT_EQ(f.bookSize, 4294967295u);
 
+  // Numbers: in 64 bits they keep their low 32 bits, as before; beyond
+  // 64 bits (the fuzzer's 5.4e34) they read as 0 instead of converting out
+  // of range.
+  const struct {
+    const char* number;
+    uint32_t status;
+  } numbers[] = {{"5", 5u}, {"4294967312", 16u}, {"54444444444444444444444444444444444", 0u},
+                 {"1e300", 0u}, {"-7", 0u}};
+  for (const auto& n : numbers) {
+    SCOPED_TRACE(n.number);
+    WriteFile("number.inf", std::string("  {\"bookID\":\"8\",\"bookStatus\":") + n.number + "}");
+    BookRecord numbered;
+    ASSERT_EQ(LoadRecordFile(numbered, Path("number.inf")), kBookOk);
+    EXPECT_EQ(numbered.Status(), n.status);
+  }
+
   WriteFile("notjson.inf", "  this is not JSON");
   EXPECT_EQ(LoadRecordFile(plain, Path("notjson.inf")), kBookOk);
   EXPECT_EQ(plain.Fields().bookID, "7");
