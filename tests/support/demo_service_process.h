@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/process.h"
@@ -48,5 +49,20 @@ class DemoServiceProcess {
   std::string access_log_;
   int port_ = 0;
 };
+
+// The Config.EF entries that point a program directory at the service, as
+// an administrator (or scripts/run) sets them.
+inline std::vector<std::pair<std::string, std::string>> DemoConfigEntries(
+    const DemoServiceProcess& service) {
+  std::string server = service.Url("").substr(7);
+  return {
+      {"serverlist",
+       "app#demo#1#1#" + server + ";dat#demo#1#1#" + server + ";cor#demo#1#1#" + server},
+      {"wwwhome_app", "http://$SERVER$/"},
+      {"wwwhome_data", "http://$SERVER_DATA$/data"},
+      {"url_getTomeRack", "http://$SERVER$/api/tomerack"},
+      {"_CONFIG_EF_token", "demo-token"},
+  };
+}
 
 }  // namespace testing_support

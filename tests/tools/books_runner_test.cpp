@@ -51,16 +51,7 @@ class BooksRunnerTest : public testing_support::Sandbox {
   // it, as an administrator would.
   void Serve(DemoServiceProcess& service, std::vector<std::string> options = {}) {
     ASSERT_TRUE(service.Start(dir(), std::move(options)));
-    std::string server = service.Url("").substr(7);
-    const std::pair<std::string, std::string> entries[] = {
-        {"serverlist",
-         "app#demo#1#1#" + server + ";dat#demo#1#1#" + server + ";cor#demo#1#1#" + server},
-        {"wwwhome_app", "http://$SERVER$/"},
-        {"wwwhome_data", "http://$SERVER_DATA$/data"},
-        {"url_getTomeRack", "http://$SERVER$/api/tomerack"},
-        {"_CONFIG_EF_token", "demo-token"},
-    };
-    for (const auto& [key, value] : entries) {
+    for (const auto& [key, value] : testing_support::DemoConfigEntries(service)) {
       CommandResult r = Tool({"config", "--program-dir", program_, "set", key, value});
       ASSERT_EQ(r.exit_code, 0) << r.err;
     }

@@ -163,16 +163,8 @@ class KillMatrixTest : public testing_support::Sandbox {
 
   // Points the program directory at the service and synchronises it.
   void MakeProgram(const std::string& program) {
-    std::string server = service_.Url("").substr(7);
-    const std::pair<std::string, std::string> entries[] = {
-        {"serverlist",
-         "app#demo#1#1#" + server + ";dat#demo#1#1#" + server + ";cor#demo#1#1#" + server},
-        {"wwwhome_app", "http://$SERVER$/"},
-        {"wwwhome_data", "http://$SERVER_DATA$/data"},
-        {"url_getTomeRack", "http://$SERVER$/api/tomerack"},
-        {"_CONFIG_EF_token", "demo-token"},
-        {kConfigKey, "value 1"},
-    };
+    auto entries = testing_support::DemoConfigEntries(service_);
+    entries.emplace_back(kConfigKey, "value 1");
     for (const auto& [key, value] : entries) {
       CommandResult r = Tool({"config", "--program-dir", program, "set", key, value});
       ASSERT_EQ(r.exit_code, 0) << r.err;
