@@ -67,11 +67,14 @@ class WebKitBrowserControl : public WebBrowserControl {
   static void OnMouseTarget(WebKitWebView*, WebKitHitTestResult* hit, guint, gpointer self);
   static gboolean OnScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer self);
   static gboolean OnPrint(WebKitWebView*, WebKitPrintOperation*, gpointer);
+  static void OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
+                                     gpointer self);
   static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
                                 gpointer);
   static GtkWidget* OnCreate(WebKitWebView* view, WebKitNavigationAction* action, gpointer self);
 
   WebKitWebView* view_ = nullptr;
+  gint64 last_crash_reload_us_ = 0;  // when a dead page process last had its page shown again
   WebBrowserEvents* events_ = nullptr;
   bool silent_ = false;
   std::string home_url_;

@@ -301,6 +301,7 @@ WebKitBrowserControl::WebKitBrowserControl() {
   g_signal_connect(view_, "mouse-target-changed", G_CALLBACK(OnMouseTarget), this);
   g_signal_connect(view_, "script-dialog", G_CALLBACK(OnScriptDialog), this);
   g_signal_connect(view_, "print", G_CALLBACK(OnPrint), this);
+  g_signal_connect(view_, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this);
   g_signal_connect(view_, "context-menu", G_CALLBACK(OnContextMenu), this);
   g_signal_connect(view_, "create", G_CALLBACK(OnCreate), this);
   g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
@@ -336,8 +337,7 @@ InstalledTrust& Installed() {
 
 }  // namespace
 
-bool WebKitBrowserControl::AdmitsDocument(const std::string& origin,
-                                          const std::string& url) const {
+bool WebKitBrowserControl::AdmitsDocument(const std::string& origin, const std::string& url) const {
   const TrustedPages& trusted = Installed().pages;
   // The top document decides for all its frames, and it is the one shown,
   // not the one loading: the page that starts a load still runs meanwhile.
@@ -654,6 +654,31 @@ gboolean WebKitBrowserControl::OnScriptDialog(WebKitWebView* view, WebKitScriptD
 gboolean WebKitBrowserControl::OnPrint(WebKitWebView*, WebKitPrintOperation*, gpointer) {
   // The client has no printing: a page's print() opens nothing.
   return TRUE;
+}
+
+// A page whose process died leaves a blank window: say why in the log and
+// show the page again, but not over and over for a page that kills its
+// process at every load.
+void WebKitBrowserControl::OnWebProcessTerminated(WebKitWebView* view,
+                                                  WebKitWebProcessTerminationReason reason,
+                                                  gpointer self) {
+  auto* control = static_cast<WebKitBrowserControl*>(self);
+  const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED ? "crashed"
+                    : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT
+                        ? "exceeded its memory limit"
+                        : "was ended";
+  const char* uri = webkit_web_view_get_uri(view);
+  WriteLogLine(std::string("The page's process ") + why + " on " + ToGbk(uri));
+  if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API || uri == nullptr) return;
+  gint64 now = g_get_monotonic_time();
+  constexpr gint64 kReloadSpacingUs = 10 * G_USEC_PER_SEC;
+  if (control->last_crash_reload_us_ != 0 &&
+      now - control->last_crash_reload_us_ < kReloadSpacingUs) {
+    WriteLogLine("The page's process died again at once; the page is not shown again");
+    return;
+  }
+  control->last_crash_reload_us_ = now;
+  webkit_web_view_reload(view);
 }
 
 gboolean WebKitBrowserControl::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,

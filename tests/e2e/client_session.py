@@ -369,3 +369,21 @@ class Session:
                                 dirs_exist_ok=True)
         if os.path.exists(self.demo.access_log):
             shutil.copy2(self.demo.access_log, os.path.join(self.out_dir, 'access.log'))
+        self.print_log_tails()
+
+    def print_log_tails(self, lines=25):
+        """The ends of the client's logs on standard output, which ctest
+        shows only when the test failed: the evidence a CI run keeps."""
+        logs = [os.path.join(self.out_dir, 'client.err')]
+        log_dir = os.path.join(self.out_dir, 'program', 'log')
+        if os.path.isdir(log_dir):
+            logs += [os.path.join(log_dir, name) for name in sorted(os.listdir(log_dir))]
+        for path in logs:
+            if not os.path.isfile(path):
+                continue
+            with open(path, 'rb') as f:
+                tail = f.read().splitlines()[-lines:]
+            print('--- %s (last %d lines)' % (os.path.relpath(path, self.out_dir), len(tail)))
+            for line in tail:
+                # The daily log is in the client's code page.
+                print(line.decode('gbk', errors='replace'))

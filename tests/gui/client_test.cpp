@@ -5,6 +5,7 @@
 #include <httplib.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -31,6 +32,24 @@ void TerminateClientOf(const std::string& program_dir) {
     if (environment.find(marker + std::string(1, '\0')) != std::string::npos)
       kill(std::stoi(name), SIGTERM);
   }
+}
+
+// Kills the page processes (WebKitWebProcess) of the client that runs for
+// this program directory, as a crash would end them; how many it killed.
+int KillPageProcessesOf(const std::string& program_dir) {
+  std::string marker = std::string("TOMERACK_PROGRAM_DIR=") + program_dir;
+  int killed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code error;
+    auto exe = std::filesystem::read_symlink(entry.path() / "exe", error);
+    if (error || exe.filename() != "WebKitWebProcess") continue;
+    std::string environment = testing_support::ReadBytes(entry.path() / "environ");
+    if (environment.find(marker + std::string(1, '\0')) == std::string::npos) continue;
+    if (kill(std::stoi(name), SIGKILL) == 0) ++killed;
+  }
+  return killed;
 }
 
 class Client : public GuiFixture {
@@ -229,6 +248,40 @@ TEST_F(Client, EndsOnSigtermWhileAnAlertIsOpen) {
   TerminateClientOf(dir());
   client.join();
   EXPECT_EQ(result.exit_code, 0) << result.err;
+}
+
+TEST_F(Client, APageWhoseProcessCrashedIsShownAgain) {
+  WritePage("DTM/t/crash.html",
+            "<html><head><script src=\"report.js\"></script></head><body><script>"
+            "report('loaded', Date.now());</script></body></html>");
+  WriteFile("system/tomerack.ini", "[system]\nstartpage=DTM/t/crash.html\n");
+  std::map<std::string, std::string> env = {{"TOMERACK_PROGRAM_DIR", dir()},
+                                            {"TOMERACK_REGISTRY_DIR", Path("registry")},
+                                            {"TOMERACK_MESSAGE_LOG", Path("messages.txt")},
+                                            {"XDG_RUNTIME_DIR", Path("run")}};
+  testing_support::CommandResult result;
+  std::thread client([&] {
+    result = testing_support::RunCommand("/usr/bin/timeout", {"60", TOMERACK_CLIENT_PATH}, "", env);
+  });
+  auto loads = [&] {
+    auto order = ReportOrder();
+    return std::count(order.begin(), order.end(), "loaded");
+  };
+  ASSERT_TRUE(testing_support::WaitFor([&] { return loads() == 1; }, std::chrono::seconds(30)));
+  EXPECT_GT(KillPageProcessesOf(dir()), 0);
+  EXPECT_TRUE(testing_support::WaitFor([&] { return loads() == 2; }, std::chrono::seconds(30)));
+  // A second death right after is logged, and the window does not loop.
+  EXPECT_GT(KillPageProcessesOf(dir()), 0);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_EQ(loads(), 2);
+  TerminateClientOf(dir());
+  client.join();
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  std::string log;
+  for (const auto& entry : std::filesystem::directory_iterator(Path("log")))
+    log += testing_support::ReadBytes(entry.path());
+  EXPECT_NE(log.find("The page's process crashed on file://"), std::string::npos) << log;
+  EXPECT_NE(log.find("died again at once"), std::string::npos) << log;
 }
 
 TEST_F(Client, RefusesToStartWhileTheAdminToolWorksOnItsBooks) {
