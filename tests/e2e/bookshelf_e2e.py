@@ -35,7 +35,7 @@ def big_package(work, mib):
 class BookshelfTest(unittest.TestCase):
 
     def session(self, name, demo_options=()):
-        session = Session(name, demo_options)
+        session = Session(name, demo_options, print_logs=True)
         self.addCleanup(session.close)
         return session
 

@@ -330,7 +330,8 @@ class Client:
 class Session:
     """Everything one test needs, cleaned up in close()."""
 
-    def __init__(self, name, demo_options=()):
+    def __init__(self, name, demo_options=(), print_logs=False):
+        self.print_logs = print_logs
         base = os.environ.get('E2E_OUTPUT_DIR') or tempfile.mkdtemp(prefix='e2e-')
         self.out_dir = os.path.join(base, name)
         shutil.rmtree(self.out_dir, ignore_errors=True)
@@ -369,7 +370,8 @@ class Session:
                                 dirs_exist_ok=True)
         if os.path.exists(self.demo.access_log):
             shutil.copy2(self.demo.access_log, os.path.join(self.out_dir, 'access.log'))
-        self.print_log_tails()
+        if self.print_logs:
+            self.print_log_tails()
 
     def print_log_tails(self, lines=25):
         """The ends of the client's logs on standard output, which ctest
