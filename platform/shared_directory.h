@@ -23,10 +23,18 @@ constexpr unsigned GroupSharedUmask(unsigned umask) {
 // before any other thread makes files: the umask belongs to the process.
 NewFileAccess ShareNewFilesInGroupDirectory(std::string_view directory);
 
+// Whether ShareNewFilesInGroupDirectory changed this process's umask.
+bool NewFilesSharedWithGroup();
+
 // Permission bits for a file or directory made with bits of its own (a
 // package entry's, already limited by the umask): once this process shares
 // new files with its group, the group gets the owner's bits, so that another
 // member can replace and remove what it unpacked; otherwise mode unchanged.
 unsigned SharedMode(unsigned mode);
+
+// The same for a directory; it also keeps the set-group-ID bit, which
+// setting a directory's bits would otherwise clear, so that what is made
+// inside still belongs to the group.
+unsigned SharedDirectoryMode(unsigned mode);
 
 }  // namespace platform

@@ -25,9 +25,18 @@ NewFileAccess ShareNewFilesInGroupDirectory(std::string_view directory) {
   return NewFileAccess::kGroupWritable;
 }
 
+bool NewFilesSharedWithGroup() {
+  return shared_with_group;
+}
+
 unsigned SharedMode(unsigned mode) {
   if (!shared_with_group) return mode;
   return (mode | ((mode & 0700) >> 3)) & ~ProcessUmask();
+}
+
+unsigned SharedDirectoryMode(unsigned mode) {
+  if (!shared_with_group) return mode;
+  return SharedMode(mode) | S_ISGID;
 }
 
 }  // namespace platform

@@ -202,7 +202,7 @@ bool CZipArchive::ExtractEntry(size_t index, const std::string& destination, std
       message = output_path + kEntryWriteFailedTail;
       return false;
     }
-    unsigned mode = platform::SharedMode(header.DirectoryMode(umask));
+    unsigned mode = platform::SharedDirectoryMode(header.DirectoryMode(umask));
     if ((mode & S_IRWXU) == S_IRWXU)
       (void)platform::SetDirectoryModeBelow(root, relative, mode);
     else

@@ -69,6 +69,8 @@ TEST_F(SharedDirectoryTest, OrdinaryDirectoryLeavesTheUmaskAlone) {
   EXPECT_EQ(ModeOf(Path("replaced.txt")) & 020, 0u);
   EXPECT_EQ(ModeOf(Path("made/below/file.bin")) & 020, 0u);
   EXPECT_EQ(platform::SharedMode(0644), 0644u);
+  EXPECT_EQ(platform::SharedDirectoryMode(0755), 0755u);
+  EXPECT_FALSE(platform::NewFilesSharedWithGroup());
 }
 
 TEST_F(SharedDirectoryTest, SetGroupIdDirectoryMakesNewFilesGroupWritable) {
@@ -76,6 +78,7 @@ TEST_F(SharedDirectoryTest, SetGroupIdDirectoryMakesNewFilesGroupWritable) {
   ASSERT_EQ(platform::ShareNewFilesInGroupDirectory(dir()), NewFileAccess::kGroupWritable);
   // Package extraction derives its modes from this value.
   EXPECT_EQ(platform::ProcessUmask(), 002u);
+  EXPECT_TRUE(platform::NewFilesSharedWithGroup());
   MakeFilesIn(dir());
   for (const char* name : {"replaced.txt", "made", "made/below", "made/below/file.bin", "books.lock"}) {
     SCOPED_TRACE(name);
@@ -93,6 +96,7 @@ TEST_F(SharedDirectoryTest, SetGroupIdDirectoryMakesNewFilesGroupWritable) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.entry);
     EXPECT_EQ(platform::SharedMode(c.entry), c.made);
+    EXPECT_EQ(platform::SharedDirectoryMode(c.entry), c.made | 02000);
   }
 }
 
