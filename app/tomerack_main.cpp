@@ -23,7 +23,9 @@
 #include "platform/codepage.h"
 #include "platform/loop_watch_gtk.h"
 #include "platform/message_box.h"
+#include "platform/shared_directory.h"
 #include "platform/ui_loop_gtk.h"
+#include "util/path_names.h"
 
 namespace {
 
@@ -60,6 +62,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tomerack: %s\n", error.c_str());
     return 1;
   }
+  // Before any thread starts: in an installation shared by several accounts,
+  // books, records and logs stay writable for the next account.
+  platform::ShareNewFilesInGroupDirectory(GetProgramDirectory());
   bool have_display = gtk_init_check(&argc, &argv);
   if (have_display) InstallGtkMessageBox();
 

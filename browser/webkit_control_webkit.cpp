@@ -12,6 +12,7 @@
 #include "config/daily_log.h"
 #include "config/program_paths.h"
 #include "platform/codepage.h"
+#include "platform/shared_directory.h"
 #include "util/path_names.h"
 
 namespace {
@@ -134,6 +135,14 @@ WebKitWebContext* SharedContext() {
   if (context != nullptr) return context;
   std::string base = platform::GbkToUtf8(JoinPath(GetSystemDirectoryPath(), "web"));
   std::string cache = platform::GbkToUtf8(JoinPath(GetTempDirectoryPath(), "webcache"));
+  if (platform::NewFilesSharedWithGroup()) {
+    // In a program directory shared by several accounts each account keeps
+    // its own cookies, storage and cache: WebKit makes some of those files
+    // readable by their owner only, and one pupil's session is no business
+    // of the next.
+    base = std::string(g_get_user_data_dir()) + "/tomerack/web";
+    cache = std::string(g_get_user_cache_dir()) + "/tomerack/webcache";
+  }
   WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
       "base-data-directory", base.c_str(), "base-cache-directory", cache.c_str(), nullptr);
   context = webkit_web_context_new_with_website_data_manager(data);

@@ -17,9 +17,11 @@ FileLock::~FileLock() {
 FileLock::Result FileLock::Acquire() {
   if (fd_ >= 0) return Result::kAcquired;
   // O_NOFOLLOW: in a shared directory the name could be a planted link.
+  // The umask decides who else may open it: in a program directory shared by
+  // a group, the other members' programs must be able to take the lock.
   int fd;
   do {
-    fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return Result::kFailed;
   int rc;

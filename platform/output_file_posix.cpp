@@ -161,19 +161,17 @@ bool SetDirectoryModeBelow(std::string_view root, std::string_view relative, uns
 
 unsigned ProcessUmask() {
   // umask(2) can only be read by setting it, which would race with other
-  // threads creating files; the kernel reports it in the status file.
-  static const unsigned mask = [] {
-    unsigned value = 022;
-    if (FILE* f = std::fopen("/proc/self/status", "re")) {
-      char line[256];
-      while (std::fgets(line, sizeof line, f)) {
-        if (std::sscanf(line, "Umask: %o", &value) == 1) break;
-      }
-      std::fclose(f);
+  // threads creating files; the kernel reports it in the status file. Read
+  // each time: a program in a shared directory changes it at start.
+  unsigned value = 022;
+  if (FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+      if (std::sscanf(line, "Umask: %o", &value) == 1) break;
     }
-    return value & 0777;
-  }();
-  return mask;
+    std::fclose(f);
+  }
+  return value & 0777;
 }
 
 int64_t LocalTimeToUnix(int year, int month, int day, int hour, int minute, int second) {

@@ -4,6 +4,7 @@
 
 #include "platform/codepage.h"
 #include "platform/program_location.h"
+#include "platform/shared_directory.h"
 #include "util/path_names.h"
 
 int Fail(const std::string& message_utf8, int status) {
@@ -52,5 +53,8 @@ bool UseProgramDirectory(const std::string& directory_utf8) {
     return false;
   }
   platform::SetProgramPath(JoinPath(directory, platform::kClientExecutableName));
+  // What an administrator prepares in a shared installation (Config.EF,
+  // preloaded books) must stay writable for the accounts that use it.
+  platform::ShareNewFilesInGroupDirectory(directory);
   return true;
 }

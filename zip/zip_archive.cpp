@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/output_file.h"
+#include "platform/shared_directory.h"
 #include "zip/zip_dos_time.h"
 #include "zip/zip_exception.h"
 
@@ -201,7 +202,7 @@ bool CZipArchive::ExtractEntry(size_t index, const std::string& destination, std
       message = output_path + kEntryWriteFailedTail;
       return false;
     }
-    unsigned mode = header.DirectoryMode(umask);
+    unsigned mode = platform::SharedDirectoryMode(header.DirectoryMode(umask));
     if ((mode & S_IRWXU) == S_IRWXU)
       (void)platform::SetDirectoryModeBelow(root, relative, mode);
     else
@@ -232,7 +233,7 @@ bool CZipArchive::ExtractEntry(size_t index, const std::string& destination, std
   if (result == EntryResult::kComplete) {
     if (!output.SetModifiedTime(DosDateTimeToUnix(header.dos_date, header.dos_time)))
       result = EntryResult::kTimesFailed;
-    if (!output.SetMode(header.FileMode(umask))) result = EntryResult::kAttributesFailed;
+    if (!output.SetMode(platform::SharedMode(header.FileMode(umask)))) result = EntryResult::kAttributesFailed;
   }
   if (!output.Close() && result == EntryResult::kComplete) {
     message = output_path + kEntryWriteFailedTail;

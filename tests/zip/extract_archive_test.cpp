@@ -2,10 +2,14 @@
 #include "zip/extract_archive.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
+#include "platform/shared_directory.h"
 #include "tests/support/run_command.h"
 #include "tests/support/sandbox.h"
 #include "tests/zip/zip_test_support.h"
@@ -198,6 +202,56 @@ TEST_F(ZipToolTest, AgreesWithOtherZipTools) {
                        Entry("s.bin", NoiseBytes(9000), ZipEntrySpec::Method::kStored)});
   auto test = RunCommand("/usr/bin/unzip", {"-tq", mine});
   EXPECT_EQ(test.exit_code, 0) << test.out << test.err;
+}
+
+}  // namespace
+
+namespace {
+
+ZipEntrySpec WithMode(ZipEntrySpec entry, unsigned mode) {
+  entry.unix_mode = mode;
+  return entry;
+}
+
+// In a program directory shared by a group, what one account unpacks must be
+// replaceable and removable by the next: every directory writable by the
+// group and keeping the set-group-ID bit, every file writable by the group,
+// whatever bits the package gives its entries. Runs in a child process: the
+// umask and the sharing are the process's.
+TEST_F(ExtractArchiveTest, SharedProgramDirectoryKeepsUnpackedEntriesTheGroups) {
+  ASSERT_EQ(::chmod(dir().c_str(), 02770), 0);
+  std::string package = Package({WithMode(DirectoryEntry("content/"), 0755),
+                                 WithMode(Entry("content/pages/p1.html", "<p>"), 0644),
+                                 WithMode(Entry("content/reader", "#!/bin/sh\n"), 0755),
+                                 WithMode(Entry("index.html", "<html>"), 0600)});
+  std::string book = Path("book");
+  EXPECT_EXIT(
+      {
+        ::umask(022);
+        if (platform::ShareNewFilesInGroupDirectory(dir()) !=
+            platform::NewFileAccess::kGroupWritable) {
+          std::fprintf(stderr, "not shared\n");
+          std::exit(2);
+        }
+        std::string message;
+        if (ExtractArchive(package, book, message) != kExtractOk) {
+          std::fprintf(stderr, "extract: %s\n", message.c_str());
+          std::exit(3);
+        }
+        int wrong = 0;
+        for (const auto& item : std::filesystem::recursive_directory_iterator(book)) {
+          struct stat st {};
+          ::lstat(item.path().c_str(), &st);
+          bool directory = S_ISDIR(st.st_mode);
+          unsigned need = directory ? (02000 | 070) : 060;
+          if ((st.st_mode & need) != need || (st.st_mode & 002) != 0) {
+            std::fprintf(stderr, "%s %o\n", item.path().c_str(), st.st_mode & 07777);
+            ++wrong;
+          }
+        }
+        std::exit(wrong == 0 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
