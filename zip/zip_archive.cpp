@@ -233,7 +233,8 @@ bool CZipArchive::ExtractEntry(size_t index, const std::string& destination, std
   if (result == EntryResult::kComplete) {
     if (!output.SetModifiedTime(DosDateTimeToUnix(header.dos_date, header.dos_time)))
       result = EntryResult::kTimesFailed;
-    if (!output.SetMode(platform::SharedMode(header.FileMode(umask)))) result = EntryResult::kAttributesFailed;
+    if (!output.SetMode(platform::SharedMode(header.FileMode(umask))))
+      result = EntryResult::kAttributesFailed;
   }
   if (!output.Close() && result == EntryResult::kComplete) {
     message = output_path + kEntryWriteFailedTail;

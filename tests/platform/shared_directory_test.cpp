@@ -80,7 +80,8 @@ TEST_F(SharedDirectoryTest, SetGroupIdDirectoryMakesNewFilesGroupWritable) {
   EXPECT_EQ(platform::ProcessUmask(), 002u);
   EXPECT_TRUE(platform::NewFilesSharedWithGroup());
   MakeFilesIn(dir());
-  for (const char* name : {"replaced.txt", "made", "made/below", "made/below/file.bin", "books.lock"}) {
+  for (const char* name :
+       {"replaced.txt", "made", "made/below", "made/below/file.bin", "books.lock"}) {
     SCOPED_TRACE(name);
     mode_t mode = ModeOf(Path(name));
     EXPECT_EQ(mode & 060, 060u);
