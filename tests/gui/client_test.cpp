@@ -17,38 +17,34 @@ namespace {
 
 using testing_support::GuiFixture;
 
-// Ends the client that runs for this program directory (found by its
-// environment), as a desktop session's logout would.
-void TerminateClientOf(const std::string& program_dir) {
-  std::string marker = std::string("TOMERACK_PROGRAM_DIR=") + program_dir;
+// Sends signal to the processes running program_name for this program
+// directory (found by their environment, which WebKit's helpers inherit);
+// how many it reached.
+int SignalProcessesOf(const std::string& program_dir, const std::string& program_name, int signal) {
+  std::string marker = std::string("TOMERACK_PROGRAM_DIR=") + program_dir + std::string(1, '\0');
+  int reached = 0;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     std::string name = entry.path().filename();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     std::error_code error;
     auto exe = std::filesystem::read_symlink(entry.path() / "exe", error);
-    if (error || exe.filename() != "tomerack") continue;
+    if (error || exe.filename() != program_name) continue;
     std::string environment = testing_support::ReadBytes(entry.path() / "environ");
-    if (environment.find(marker + std::string(1, '\0')) != std::string::npos)
-      kill(std::stoi(name), SIGTERM);
+    if (environment.find(marker) == std::string::npos) continue;
+    if (kill(std::stoi(name), signal) == 0) ++reached;
   }
+  return reached;
 }
 
-// Kills the page processes (WebKitWebProcess) of the client that runs for
-// this program directory, as a crash would end them; how many it killed.
+// Ends the client that runs for this program directory, as a desktop
+// session's logout would.
+void TerminateClientOf(const std::string& program_dir) {
+  SignalProcessesOf(program_dir, "tomerack", SIGTERM);
+}
+
+// Kills the client's page processes, as a crash would end them.
 int KillPageProcessesOf(const std::string& program_dir) {
-  std::string marker = std::string("TOMERACK_PROGRAM_DIR=") + program_dir;
-  int killed = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::error_code error;
-    auto exe = std::filesystem::read_symlink(entry.path() / "exe", error);
-    if (error || exe.filename() != "WebKitWebProcess") continue;
-    std::string environment = testing_support::ReadBytes(entry.path() / "environ");
-    if (environment.find(marker + std::string(1, '\0')) == std::string::npos) continue;
-    if (kill(std::stoi(name), SIGKILL) == 0) ++killed;
-  }
-  return killed;
+  return SignalProcessesOf(program_dir, "WebKitWebProcess", SIGKILL);
 }
 
 class Client : public GuiFixture {
