@@ -53,8 +53,12 @@ OutputFile CreateFileBelow(std::string_view root, std::string_view relative);
 [[nodiscard]] bool SetDirectoryModeBelow(std::string_view root, std::string_view relative,
                                          unsigned mode);
 
-// The process's file-mode creation mask, read without changing it.
+// The process's file-mode creation mask, read once without changing it.
 unsigned ProcessUmask();
+
+// Sets the process's file-mode creation mask; the way the program changes
+// it, so that ProcessUmask stays in step. Before other threads make files.
+void SetProcessUmask(unsigned mask);
 
 // Seconds since the epoch of a local calendar time (month 1-12); the
 // daylight-saving rule in force at that date applies.

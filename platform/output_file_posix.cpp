@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -159,10 +160,19 @@ bool SetDirectoryModeBelow(std::string_view root, std::string_view relative, uns
   return dir.get() >= 0 && ::fchmod(dir.get(), static_cast<mode_t>(mode & 07777)) == 0;
 }
 
+namespace {
+
+// -1 until first read; the program changes its umask only through
+// SetProcessUmask, which keeps this in step.
+std::atomic<int> cached_umask{-1};
+
+}  // namespace
+
 unsigned ProcessUmask() {
+  int cached = cached_umask.load();
+  if (cached >= 0) return static_cast<unsigned>(cached);
   // umask(2) can only be read by setting it, which would race with other
-  // threads creating files; the kernel reports it in the status file. Read
-  // each time: a program in a shared directory changes it at start.
+  // threads creating files; the kernel reports it in the status file.
   unsigned value = 022;
   if (FILE* f = std::fopen("/proc/self/status", "re")) {
     char line[256];
@@ -171,7 +181,14 @@ unsigned ProcessUmask() {
     }
     std::fclose(f);
   }
-  return value & 0777;
+  value &= 0777;
+  cached_umask.store(static_cast<int>(value));
+  return value;
+}
+
+void SetProcessUmask(unsigned mask) {
+  ::umask(static_cast<mode_t>(mask & 0777));
+  cached_umask.store(static_cast<int>(mask & 0777));
 }
 
 int64_t LocalTimeToUnix(int year, int month, int day, int hour, int minute, int second) {

@@ -19,8 +19,7 @@ NewFileAccess ShareNewFilesInGroupDirectory(std::string_view directory) {
       (st.st_mode & S_ISGID) == 0) {
     return NewFileAccess::kUmaskUnchanged;
   }
-  mode_t current = ::umask(0);
-  ::umask(static_cast<mode_t>(GroupSharedUmask(current)));
+  SetProcessUmask(GroupSharedUmask(ProcessUmask()));
   shared_with_group = true;
   return NewFileAccess::kGroupWritable;
 }

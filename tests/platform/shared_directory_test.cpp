@@ -36,10 +36,11 @@ class SharedDirectoryTest : public testing_support::Sandbox {
  protected:
   void SetUp() override {
     Sandbox::SetUp();
-    saved_ = ::umask(022);
+    saved_ = static_cast<mode_t>(platform::ProcessUmask());
+    platform::SetProcessUmask(022);
   }
   void TearDown() override {
-    ::umask(saved_);
+    platform::SetProcessUmask(saved_);
     Sandbox::TearDown();
   }
 
