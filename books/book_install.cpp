@@ -3,6 +3,8 @@
 #include "books/book_collection.h"
 #include "books/book_paths.h"
 #include "books/book_results.h"
+#include "books/install_swap.h"
+#include "config/daily_log.h"
 #include "platform/file_system.h"
 #include "util/directory_tree.h"
 #include "util/drive_helpers.h"
@@ -15,7 +17,9 @@ BookCollection* CollectionOf(const BookRecord& record) {
   return record.collection() ? record.collection() : BookCollection::Instance();
 }
 
-uint64_t FreeSpaceFor(const BookRecord& record, const std::string& path) {
+}  // namespace
+
+uint64_t FreeSpaceForBook(const BookRecord& record, const std::string& path) {
   uint64_t free_mb = 0;
   if (BookCollection* collection = CollectionOf(record)) {
     if (!collection->FreeSpaceMB(path, free_mb)) free_mb = 0;
@@ -25,6 +29,8 @@ uint64_t FreeSpaceFor(const BookRecord& record, const std::string& path) {
   }
   return free_mb;
 }
+
+namespace {
 
 // "数据包解压出错(%d)" with the counter; the two messages go on from there.
 std::string ExtractFailedHead(int counter) {
@@ -50,51 +56,81 @@ int ExtractPackage(BookRecord& record, const std::string& package, const std::st
   return result;
 }
 
-int InstallPackage(BookRecord& record) {
+int InstallPackage(BookRecord& record, StagedContent staged, const std::string& staged_detail) {
   BookFields fields = record.Fields();
   std::string program_directory = GetProgramDirectory();
   std::string package = PackagePathOf(fields);
   std::string directory = InstallDirPath(package);
+  std::string staging = StagingDirPath(directory);
   record.Update([](BookFields& f) {
     f.bookStatus = (f.bookStatus & ~(kBookDownloading | kBookInstalled)) | kBookDownloaded;
   });
+  // An edition left set aside by an interrupted swap is the installed one
+  // until the record names another.
+  PutBackSetAside(directory);
+  // The edition installed now stays, whatever happens to the new one.
+  const bool had_edition = platform::IsDirectory(directory);
 
   // The file system that will hold the book.
   std::string root = fields.bookInstallDir.size() > 3 ? fields.bookInstallDir : program_directory;
   int result = kBookOk;
-  uint64_t expanded_size = 0;
-  bool sized = ReadDeclaredSize(package, expanded_size);
-  if (sized && FreeSpaceFor(record, root) < SpaceNeededMB(expanded_size)) {
-    record.IncrementErrorCount();
-    record.SetMessage(kNoDiskSpaceMessage);
-    result = kBookNoDiskSpace;
+  if (staged == StagedContent::kComplete) {
+    // Unpacked while it arrived: the space was there.
+  } else if (staged == StagedContent::kDisagrees) {
+    WriteLogLine("ERR install " + fields.bookID + ": " + staged_detail);
+    record.SetMessage(kExtractExceptionPrefix);
+    result = kExtractFailedException;
   } else {
-    result = ExtractPackage(record, package, directory);
-    if (result != kBookOk) {
-      uint64_t free_mb = FreeSpaceFor(record, root);
-      int counter = record.IncrementErrorCount();
-      if (free_mb >= kKeepPackageBelowMB) {
-        record.SetMessage(ExtractFailedHead(counter) + "，" + record.Message());
-        platform::RemoveFile(package);
-        RemoveDirectoryTree(directory);
-        record.Update([](BookFields& f) { f.downloading_downloadedSize = 0; });
-      } else {
-        record.SetMessage(ExtractFailedHead(counter) + ",请检查硬盘空间");
-      }
-    } else {
-      record.Update([](BookFields& f) {
-        f.bookPackageID = f.downloading_bookPackageID;
-        f.bookMD5 = f.downloading_bookMD5;
-        f.bookStatus |= kBookInstalled;
-        f.bookSize = f.downloading_bookSize;
-        f.bookStatus &= ~kBookDownloaded;
-      });
-      // The record says "installed" on disk before the package goes: killed
-      // in between, the next start finds an installed book, never a
-      // verified package that is missing (whose retry would clear the book).
-      if (SaveRecord(record) == kBookOk) platform::RemoveFile(package);
+    uint64_t expanded_size = 0;
+    bool sized = ReadDeclaredSize(package, expanded_size);
+    if (sized && FreeSpaceForBook(record, root) < SpaceNeededMB(expanded_size)) {
+      record.IncrementErrorCount();
+      record.SetMessage(kNoDiskSpaceMessage);
+      record.ClearStatusBits(kBookDownloaded);
+      if (had_edition) record.SetStatusBits(kBookInstalled);
+      return kBookNoDiskSpace;
     }
+    result = ExtractPackage(record, package, staging);
   }
-  record.ClearStatusBits(kBookDownloaded);
-  return result;
+  if (result == kBookOk && !SwapInStaging(directory)) {
+    WriteLogLine("ERR install " + fields.bookID + ": cannot move " + staging + " to " + directory);
+    record.SetMessage(kDirectoryBusyMessage);
+    result = kExtractDirectoryBusy;
+  }
+  if (result != kBookOk) {
+    // Half an edition is of no use to anyone: the staging directory goes in
+    // every case, and the book stays as it was.
+    RemoveDirectoryTree(staging);
+    uint64_t free_mb = FreeSpaceForBook(record, root);
+    int counter = record.IncrementErrorCount();
+    if (free_mb >= kKeepPackageBelowMB) {
+      record.SetMessage(ExtractFailedHead(counter) + "，" + record.Message());
+      platform::RemoveFile(package);
+      record.Update([](BookFields& f) { f.downloading_downloadedSize = 0; });
+    } else {
+      record.SetMessage(ExtractFailedHead(counter) + ",请检查硬盘空间");
+    }
+    record.Update([&](BookFields& f) {
+      f.bookStatus &= ~kBookDownloaded;
+      if (had_edition) f.bookStatus |= kBookInstalled;
+    });
+    return result;
+  }
+  record.Update([](BookFields& f) {
+    f.bookPackageID = f.downloading_bookPackageID;
+    f.bookMD5 = f.downloading_bookMD5;
+    f.bookStatus |= kBookInstalled;
+    f.bookSize = f.downloading_bookSize;
+    f.bookStatus &= ~kBookDownloaded;
+  });
+  // The record says "installed" on disk before the old edition and the
+  // package go: killed in between, the next start finds an installed book,
+  // never a verified package that is missing (whose retry would clear the
+  // book). Unsaved, the next start puts the old edition back and installs
+  // again from the package.
+  if (SaveRecord(record) == kBookOk) {
+    DropSetAside(directory);
+    platform::RemoveFile(package);
+  }
+  return kBookOk;
 }

@@ -1,6 +1,6 @@
-// Installing a verified package: check the free space, empty the install
-// directory, unpack every entry into it, and record the package as
-// installed. Runs on the book's worker thread; the caller saves the record.
+// Installing a verified package: check the free space, unpack every entry
+// into a staging directory, swap it in for the install directory, and
+// record the package as installed. Runs on the book's worker thread; the caller saves the record.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,20 @@ uint64_t SpaceNeededMB(uint64_t expanded_size);
 // The space check uses the sizes the package's entries declare, which the
 // extraction never exceeds; a package that cannot be read for it goes on
 // to the extraction, which reports why.
-int InstallPackage(BookRecord& record);
+//
+// The package is unpacked into the staging directory beside the install
+// directory and swapped in whole; whatever fails, the edition installed
+// before stays installed (and the record says so again). staged tells that
+// the unpacking already happened while the package arrived (kComplete), or
+// that what arrived disagreed with the package's central directory
+// (kDisagrees, with the reason in staged_detail for the log).
+enum class StagedContent { kNone, kComplete, kDisagrees };
+int InstallPackage(BookRecord& record, StagedContent staged = StagedContent::kNone,
+                   const std::string& staged_detail = {});
+
+// Free mebibytes on the file system of path, as the collection measures it
+// (0 when the query fails).
+uint64_t FreeSpaceForBook(const BookRecord& record, const std::string& path);
 
 // Empties the directory and unpacks the package into it. 0, 1010008,
 // 1010002 or 1010001, with the message left in the record. A failing entry

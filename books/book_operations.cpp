@@ -5,6 +5,7 @@
 #include "app/tip_text.h"
 #include "books/book_paths.h"
 #include "books/book_results.h"
+#include "books/install_swap.h"
 #include "books/package_download.h"
 #include "books/status_report.h"
 #include "platform/file_system.h"
@@ -165,7 +166,7 @@ void UninstallWorker(BookCollection& collection, const RecordPtr& record) {
   BookFields fields = record->Fields();
   if (SaveRecord(*record) != kBookOk) platform::RemoveFile(RecordPath(fields.bookID));
   collection.BeforeUninstallRemoval(*record);
-  RemoveDirectoryTree(InstallDirPath(package));
+  RemoveInstallDirectories(InstallDirPath(package));
   record->uninstalling = false;
   collection.PostToOwner(OwnerRequest::kHideTip);
 }

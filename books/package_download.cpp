@@ -2,14 +2,22 @@
 
 #include <strings.h>
 
+#include <memory>
+
 #include "books/book_collection.h"
 #include "books/book_install.h"
 #include "books/book_paths.h"
 #include "books/book_results.h"
+#include "books/install_swap.h"
+#include "books/package_stream.h"
+#include "config/daily_log.h"
 #include "books/status_report.h"
 #include "config/parameter_store.h"
 #include "platform/file_system.h"
+#include "util/directory_tree.h"
+#include "util/file_io.h"
 #include "util/md5.h"
+#include "util/path_names.h"
 
 namespace {
 
@@ -54,12 +62,67 @@ int PackageDownloadProgress(DownloadProgress* progress) {
   return 0;
 }
 
+namespace {
+
+// What the transfer's callback needs besides the record: the unpacker that
+// follows the file, and the offset each attempt asked for.
+struct StreamedTransfer {
+  BookRecord* record = nullptr;
+  PackageStreamUnpacker* unpacker = nullptr;
+  uint32_t asked_offset = 0;
+};
+
+int StreamedDownloadProgress(DownloadProgress* progress) {
+  auto* transfer = static_cast<StreamedTransfer*>(progress->user_data);
+  if (progress->stage == 5 && progress->start_offset != transfer->asked_offset) {
+    // The server sends the file from another offset: bytes already read are
+    // rewritten, so the digest and the unpacking start over from the file.
+    WriteLogLine("download " + transfer->record->BookId() +
+                 ": the server ignored the range; unpacking after the transfer");
+    transfer->unpacker->Invalidate();
+  }
+  if (progress->stage == 6)
+    transfer->unpacker->Available(uint64_t{progress->start_offset} + progress->received);
+  DownloadProgress own = *progress;
+  own.user_data = transfer->record;
+  return PackageDownloadProgress(&own);
+}
+
+// Starts unpacking into an empty staging directory beside the install
+// directory as the package arrives; null when that cannot be set up (the
+// package is then unpacked from the file once it is verified).
+std::unique_ptr<PackageStreamUnpacker> StartUnpacker(const BookRecord& record,
+                                                     const std::string& package) {
+  const std::string staging = StagingDirPath(InstallDirPath(package));
+  RemoveDirectoryTree(staging);
+  if (platform::PathExists(staging) || !CreateDirectoryTree(staging)) return nullptr;
+  BookFields f = record.Fields();
+  std::string root = f.bookInstallDir.size() > 3 ? f.bookInstallDir : GetProgramDirectory();
+  // Never more than the disk holds less the reserve a failed installation
+  // keeps; a package that would expand further is left to the
+  // installation's own space check.
+  uint64_t free_mb = FreeSpaceForBook(record, root);
+  uint64_t budget = free_mb > kKeepPackageBelowMB ? (free_mb - kKeepPackageBelowMB) << 20 : 0;
+  return std::make_unique<PackageStreamUnpacker>(package, staging, budget);
+}
+
+void DropUnpacker(std::unique_ptr<PackageStreamUnpacker>& unpacker, const std::string& package) {
+  if (!unpacker) return;
+  unpacker->Abandon();
+  unpacker.reset();
+  RemoveDirectoryTree(StagingDirPath(InstallDirPath(package)));
+}
+
+}  // namespace
+
 int DownloadAndInstall(BookRecord& record) {
   BookFields fields = record.Fields();
   const std::string package = PackagePathOf(fields);
   std::string url =
       PackageUrl(fields.bookURL, fields.downloading_bookPackageID, DataServerRootFor(record));
   const int64_t percent = RecordPercentage(fields);
+  // What an interrupted installation left beside the install directory.
+  SettleInstallDirectories(InstallDirPath(package), (fields.bookStatus & kBookDownloaded) == 0);
 
   platform::PathInfo info = platform::Stat(package);
   uint64_t file_size = info.exists && !info.is_directory ? static_cast<uint64_t>(info.size) : 0;
@@ -78,20 +141,31 @@ int DownloadAndInstall(BookRecord& record) {
   }
   ReplaceUrlHost(url);
 
+  StagedContent staged = StagedContent::kNone;
+  std::string staged_detail;
   if (!complete) {
     record.ClearStatusBits(kBookReserved);
     record.SetStatusBits(kBookDownloading);
     // The record on disk shows the download, so that a killed program
     // resumes it at the next start.
     SaveRecord(record);
+    std::unique_ptr<PackageStreamUnpacker> unpacker = StartUnpacker(record, package);
+    StreamedTransfer streamed{&record, unpacker.get(), 0};
     int32_t code = kHttpOk;
     bool verified = false;
     for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
       // Each attempt goes on from what the last one received.
       uint32_t offset = record.Fields().downloading_downloadedSize;
-      code = HttpDownloadRange(package, url, offset, &record.stop_event(), fields.bookID.c_str(),
-                               PackageDownloadProgress, &record);
+      streamed.asked_offset = offset;
+      if (unpacker) {
+        code = HttpDownloadRange(package, url, offset, &record.stop_event(), fields.bookID.c_str(),
+                                 StreamedDownloadProgress, &streamed);
+      } else {
+        code = HttpDownloadRange(package, url, offset, &record.stop_event(), fields.bookID.c_str(),
+                                 PackageDownloadProgress, &record);
+      }
       if (code == kHttpCancelled) {
+        DropUnpacker(unpacker, package);
         // Suspended, the record keeps showing the download it still owes.
         if (!record.WorkSuspended()) record.ClearStatusBits(kBookDownloading);
         return kHttpCancelled;
@@ -100,16 +174,46 @@ int DownloadAndInstall(BookRecord& record) {
       if (code == kHttpTransportError + kRangeNotSatisfiable && offset > 0) {
         // Everything was here already, the record had not been saved since.
         // A longer file of something else starts over from its first byte.
+        if (unpacker) unpacker->Invalidate();
         verified = PackageMatchesDigest(package, fields.downloading_bookMD5);
         if (verified) break;
         DiscardPackage(record, package);
       }
       if (attempt == kDownloadAttempts || IsApplicationExiting()) {
+        DropUnpacker(unpacker, package);
         int counter = record.IncrementErrorCount();
         record.SetMessage(DownloadFailedMessage(counter, url));
         return code;
       }
       ReplaceUrlHost(url);
+    }
+    if (unpacker && !verified) {
+      platform::PathInfo arrived = platform::Stat(package);
+      PackageStreamUnpacker::Outcome outcome =
+          unpacker->Finish(arrived.exists ? static_cast<uint64_t>(arrived.size) : 0);
+      if (outcome.digest_valid) {
+        // The digest of the bytes as they arrived: the file is not read again.
+        verified = strcasecmp(outcome.md5.c_str(), fields.downloading_bookMD5.c_str()) == 0;
+        if (!verified) {
+          DropUnpacker(unpacker, package);
+          DiscardPackage(record, package);
+          record.SetMessage(kPackageDigestMismatchMessage);
+          return kBookRefused;
+        }
+        if (outcome.unpacked == ZipStreamExtractor::Check::kMatches) {
+          staged = StagedContent::kComplete;
+        } else if (outcome.unpacked == ZipStreamExtractor::Check::kDisagrees) {
+          staged = StagedContent::kDisagrees;
+          staged_detail = outcome.detail;
+        } else {
+          WriteLogLine("download " + fields.bookID + ": unpacking from the file (" +
+                       outcome.detail + ")");
+        }
+      }
+      unpacker.reset();
+      if (staged == StagedContent::kNone) RemoveDirectoryTree(StagingDirPath(InstallDirPath(package)));
+    } else if (unpacker) {
+      DropUnpacker(unpacker, package);
     }
     if (!verified && !PackageMatchesDigest(package, fields.downloading_bookMD5)) {
       DiscardPackage(record, package);
@@ -124,5 +228,5 @@ int DownloadAndInstall(BookRecord& record) {
   });
   // Verified: killed during the installation, the next start installs it.
   SaveRecord(record);
-  return InstallPackage(record);
+  return InstallPackage(record, staged, staged_detail);
 }

@@ -8,6 +8,7 @@
 #include "books/book_operations.h"
 #include "books/book_paths.h"
 #include "books/book_results.h"
+#include "books/install_swap.h"
 #include "books/catalogue_sync.h"
 #include "books/package_download.h"
 #include "platform/file_system.h"
@@ -114,13 +115,17 @@ void RemoveLeftoversOfEndedWork(BookCollection& collection) {
     BookFields f = record->Fields();
     if (f.bookStatus & (kBookDownloading | kBookDownloaded)) continue;
     std::string package = PackagePathOf(f);
+    std::string directory = InstallDirPath(package);
     if (f.bookStatus & kBookInstalled) {
+      // Killed after the record named the new edition: the old one goes.
+      SettleInstallDirectories(directory, true);
       bool installed_package = f.downloading_bookPackageID == f.bookPackageID &&
                                f.downloading_bookMD5 == f.bookMD5;
       if (installed_package && FileExists(package)) platform::RemoveFile(package);
     } else if (f.downloading_downloadedSize == 0) {
-      std::string directory = InstallDirPath(package);
-      if (FileExists(directory)) RemoveDirectoryTree(directory);
+      RemoveInstallDirectories(directory);
+    } else {
+      SettleInstallDirectories(directory, true);
     }
   }
 }

@@ -48,6 +48,11 @@ OutputFile CreateFileBelow(std::string_view root, std::string_view relative);
 // Creates root/relative and the directories above it, the same way.
 [[nodiscard]] bool CreateDirectoriesBelow(std::string_view root, std::string_view relative);
 
+// Sets the permission bits and the last-write time (seconds since the
+// epoch) of the regular file root/relative; false for anything else, and a
+// link is not followed.
+[[nodiscard]] bool SetFileModeAndTimeBelow(std::string_view root, std::string_view relative,
+                                           unsigned mode, int64_t unix_seconds);
 // Sets the permission bits of the directory root/relative (a link is not
 // followed).
 [[nodiscard]] bool SetDirectoryModeBelow(std::string_view root, std::string_view relative,

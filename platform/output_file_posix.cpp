@@ -153,6 +153,28 @@ bool CreateDirectoriesBelow(std::string_view root, std::string_view relative) {
   return dir.get() >= 0;
 }
 
+bool SetFileModeAndTimeBelow(std::string_view root, std::string_view relative, unsigned mode,
+                             int64_t unix_seconds) {
+  std::vector<std::string> parts = Components(ToNativePath(relative));
+  if (parts.empty() || IsDotComponent(parts.back())) return false;
+  Descriptor dir(OpenDirectoryChain(root, parts, parts.size() - 1));
+  if (dir.get() < 0) return false;
+  // A path descriptor opens a file of any mode without following a link;
+  // its /proc name then reaches the very file for chmod and utimensat.
+  Descriptor file(::openat(dir.get(), parts.back().c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info;
+  if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  std::string self = "/proc/self/fd/" + std::to_string(file.get());
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_NOW;
+  times[1].tv_sec = static_cast<time_t>(unix_seconds);
+  times[1].tv_nsec = 0;
+  bool timed = ::utimensat(AT_FDCWD, self.c_str(), times, 0) == 0;
+  bool moded = ::chmod(self.c_str(), static_cast<mode_t>(mode & 07777)) == 0;
+  return timed && moded;
+}
+
 bool SetDirectoryModeBelow(std::string_view root, std::string_view relative, unsigned mode) {
   std::vector<std::string> parts = Components(ToNativePath(relative));
   if (parts.empty()) return false;

@@ -153,6 +153,14 @@ int Operate(BookCollection& collection, const std::string& uid, const std::strin
     return kExitOk;
   }
   if (!IsInstalled(*record)) return Fail(Utf8(gid) + " is " + Describe(*record));
+  // A failed upgrade keeps the edition installed before: still a failure.
+  BookFields f = record->Fields();
+  if (f.bookPackageID != f.downloading_bookPackageID || f.bookMD5 != f.downloading_bookMD5) {
+    std::string message = record->Message();
+    return Fail(Utf8(gid) + " was not " + operation + "d" +
+                (message.empty() ? std::string() : ": " + Utf8(message)) + "; it stays " +
+                Describe(*record));
+  }
   WriteStdout(Utf8(gid) + " " + Describe(*record) + "\n");
   return kExitOk;
 }

@@ -39,7 +39,12 @@ bool MD5Computer::Begin() {
   return ctx_ && EVP_DigestInit_ex2(ctx_.get(), md_.get(), nullptr) == 1;
 }
 
+bool MD5Computer::Update(const void* data, size_t count) {
+  return ctx_ && EVP_DigestUpdate(ctx_.get(), data, count) == 1;
+}
+
 bool MD5Computer::Finish(std::string& digest_text) {
+  if (!ctx_) return false;
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   if (EVP_DigestFinal_ex(ctx_.get(), digest, &size) != 1 || size != kDigestBytes) return false;

@@ -44,6 +44,12 @@ class MD5Computer {
   // Digest of the text's bytes.
   [[nodiscard]] bool TextMD5(std::string& digest_text, std::string_view text);
 
+  // A digest taken piece by piece, as the bytes arrive: Begin, any number
+  // of Update, then Finish. False when the object is unusable or a step fails.
+  [[nodiscard]] bool Begin();
+  [[nodiscard]] bool Update(const void* data, size_t count);
+  [[nodiscard]] bool Finish(std::string& digest_text);
+
  private:
   struct MdFree {
     void operator()(evp_md_st* md) const;
@@ -51,9 +57,6 @@ class MD5Computer {
   struct CtxFree {
     void operator()(evp_md_ctx_st* ctx) const;
   };
-
-  bool Begin();
-  bool Finish(std::string& digest_text);
 
   std::unique_ptr<evp_md_st, MdFree> md_;
   std::unique_ptr<evp_md_ctx_st, CtxFree> ctx_;

@@ -91,7 +91,7 @@ TEST_F(BookInstallTest, TooLittleSpaceKeepsEverything) {
   Package(MakeZip({Entry("index.html", TextBytes(3u << 20))}));
   free_mb_ = 2;
   EXPECT_EQ(InstallPackage(*record_), kBookNoDiskSpace);
-  EXPECT_EQ(record_->Fields().bookStatus, 0u);
+  EXPECT_EQ(record_->Fields().bookStatus, kBookInstalled);  // the old edition, still there
   EXPECT_EQ(record_->Message(), kNoDiskSpaceMessage);
   EXPECT_EQ(record_->ErrorCount(), 1);
   EXPECT_TRUE(Exists(kPackage));
@@ -131,32 +131,37 @@ TEST_F(BookInstallTest, SpaceCheckFollowsTheDeclaredSizes) {
 }
 
 // An overlapping-entry package is damage: nothing of it reaches the
-// install directory, and it is thrown away like any damaged package.
+// install directory, and it is thrown away like any damaged package. The
+// edition installed before stays.
 TEST_F(BookInstallTest, OverlappingEntriesAreRefused) {
   std::string bytes = MakeZip({Entry("a.txt", TextBytes(100000)), Entry("b.txt", TextBytes(100000))});
   PutLe(bytes, CentralHeaderOffsets(bytes)[1] + 42, 4, 0);  // b.txt is a.txt's data again
   Package(bytes);
   EXPECT_EQ(InstallPackage(*record_), kExtractFailedException);
   EXPECT_EQ(record_->Message(), std::string("数据包解压出错(1)，") + kExtractExceptionPrefix);
-  EXPECT_FALSE(Exists(kInstallDir));
+  EXPECT_EQ(ReadFile(kInstallDir + "/old.txt"), "old content");
+  EXPECT_FALSE(Exists(kInstallDir + ".staging"));
   EXPECT_FALSE(Exists(kPackage));
   EXPECT_EQ(record_->Fields().bookPackageID, "old");
+  EXPECT_EQ(record_->Fields().bookStatus, kBookInstalled);
 }
 
 TEST_F(BookInstallTest, FailedExtractionThrowsThePackageAwayWhenSpaceIsLeft) {
   // "a" is a file, so "a/b.txt" cannot be written: an entry that fails.
   Package(MakeZip({Entry("a", "x"), Entry("a/b.txt", "y")}));
   EXPECT_EQ(InstallPackage(*record_), kExtractEntryFailed);
-  std::string entry_message = dir() + "/" + kInstallDir + "/a/b.txt" + kEntryWriteFailedTail;
+  std::string entry_message =
+      dir() + "/" + kInstallDir + ".staging/a/b.txt" + kEntryWriteFailedTail;
   EXPECT_EQ(record_->Message(), "数据包解压出错(1)，" + entry_message);
   EXPECT_EQ(collection_->Message().text, kEntryFailedPrefix + entry_message);
   EXPECT_EQ(requests_, std::vector<OwnerRequest>{OwnerRequest::kShowMessageBox});
   BookFields f = record_->Fields();
-  EXPECT_EQ(f.bookStatus, 0u);
+  EXPECT_EQ(f.bookStatus, kBookInstalled);
   EXPECT_EQ(f.downloading_downloadedSize, 0u);
   EXPECT_EQ(f.bookPackageID, "old");
   EXPECT_FALSE(Exists(kPackage));
-  EXPECT_FALSE(Exists(kInstallDir));
+  EXPECT_EQ(ReadFile(kInstallDir + "/old.txt"), "old content");
+  EXPECT_FALSE(Exists(kInstallDir + ".staging"));
 }
 
 TEST_F(BookInstallTest, FailedExtractionKeepsThePackageWhenSpaceIsShort) {
@@ -168,10 +173,12 @@ TEST_F(BookInstallTest, FailedExtractionKeepsThePackageWhenSpaceIsShort) {
   });
   EXPECT_EQ(InstallPackage(*record_), kExtractEntryFailed);
   EXPECT_EQ(record_->Message(), "数据包解压出错(1),请检查硬盘空间");
-  EXPECT_EQ(record_->Fields().bookStatus, 0u);
+  EXPECT_EQ(record_->Fields().bookStatus, kBookInstalled);
   EXPECT_EQ(record_->Fields().downloading_downloadedSize, kPackageSize);
   EXPECT_TRUE(Exists(kPackage));
-  EXPECT_EQ(ReadFile(kInstallDir + "/a"), "x");  // partly written
+  // Half an edition is removed; the old one is untouched.
+  EXPECT_FALSE(Exists(kInstallDir + ".staging"));
+  EXPECT_EQ(ReadFile(kInstallDir + "/old.txt"), "old content");
 }
 
 TEST_F(BookInstallTest, MissingPackageReportsTheFileError) {
@@ -189,15 +196,40 @@ TEST_F(BookInstallTest, DamagedPackageGivesTheBareExceptionMessage) {
   EXPECT_EQ(record_->Message(), std::string("数据包解压出错(1)，") + kExtractExceptionPrefix);
 }
 
-TEST_F(BookInstallTest, InstallDirectoryThatCannotBeClearedIsReported) {
+TEST_F(BookInstallTest, StagingDirectoryThatCannotBeClearedIsReported) {
   Package(MakeZip({Entry("index.html", "<html>")}));
-  std::filesystem::remove_all(Path(kInstallDir));
-  WriteFile(kInstallDir, "in the way");
+  WriteFile(kInstallDir + ".staging", "in the way");
   free_mb_ = kKeepPackageBelowMB;
   EXPECT_EQ(InstallPackage(*record_), kExtractDirectoryBusy);
   EXPECT_EQ(record_->Message(), std::string("数据包解压出错(1)，") + kDirectoryBusyMessage);
-  EXPECT_EQ(record_->Fields().bookStatus, 0u);
+  EXPECT_EQ(record_->Fields().bookStatus, kBookInstalled);
+  EXPECT_EQ(ReadFile(kInstallDir + "/old.txt"), "old content");
   EXPECT_FALSE(Exists(kPackage));  // 200 MiB or more were free
+}
+
+// A first installation has no edition to keep: a failure leaves nothing
+// installed and no directory behind.
+TEST_F(BookInstallTest, FailedFirstInstallationLeavesNoDirectory) {
+  std::filesystem::remove_all(Path(kInstallDir));
+  record_->Update([](BookFields& f) { f.bookStatus = kBookDownloaded; });
+  Package(MakeZip({Entry("a", "x"), Entry("a/b.txt", "y")}));
+  EXPECT_EQ(InstallPackage(*record_), kExtractEntryFailed);
+  EXPECT_EQ(record_->Fields().bookStatus, 0u);
+  EXPECT_FALSE(Exists(kInstallDir));
+  EXPECT_FALSE(Exists(kInstallDir + ".staging"));
+}
+
+// A swap cut short by a kill leaves the old edition set aside: until the
+// record names the new edition, the old one comes back.
+TEST_F(BookInstallTest, EditionSetAsideByAnInterruptedSwapComesBack) {
+  std::filesystem::rename(Path(kInstallDir), Path(kInstallDir + ".old"));
+  WriteFile(kInstallDir + "/index.html", "half of the new edition");
+  Package(MakeZip({Entry("a", "x"), Entry("a/b.txt", "y")}));  // fails again
+  EXPECT_EQ(InstallPackage(*record_), kExtractEntryFailed);
+  EXPECT_EQ(record_->Fields().bookStatus, kBookInstalled);
+  EXPECT_EQ(ReadFile(kInstallDir + "/old.txt"), "old content");
+  EXPECT_FALSE(Exists(kInstallDir + "/index.html"));
+  EXPECT_FALSE(Exists(kInstallDir + ".old"));
 }
 
 TEST_F(BookInstallTest, InstallDirSpaceIsCheckedWhereTheBookGoes) {

@@ -1,0 +1,69 @@
+// Digesting and unpacking a book's package while its transfer is still
+// writing it. A thread of its own reads the package file from its first
+// byte up to what the transfer reports written, so a resumed transfer is
+// digested over the part already on disk first, once, and the unpacking
+// into the staging directory runs beside the transfer instead of after it.
+// Memory is constant in the package size: one read buffer and the
+// extractor's blocks.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "util/md5.h"
+#include "zip/zip_stream_extractor.h"
+
+class PackageStreamUnpacker {
+ public:
+  // The staging directory must exist and be empty; output_budget bounds
+  // what the unpacking writes into it.
+  PackageStreamUnpacker(std::string package, std::string staging, uint64_t output_budget);
+  // Stops the thread if it still runs.
+  ~PackageStreamUnpacker();
+  PackageStreamUnpacker(const PackageStreamUnpacker&) = delete;
+  PackageStreamUnpacker& operator=(const PackageStreamUnpacker&) = delete;
+
+  // The package file now holds the transfer's bytes up to end (exclusive).
+  // Called on the transfer's thread; never waits for the reading.
+  void Available(uint64_t end);
+  // The transfer rewrote bytes that may have been read already (a server
+  // that ignored the range, a package started again): nothing read so far
+  // counts, and the reading stops.
+  void Invalidate();
+
+  struct Outcome {
+    // The digest covers exactly the file's size bytes, read once in order.
+    bool digest_valid = false;
+    std::string md5;  // lowercase hexadecimal
+    ZipStreamExtractor::Check unpacked = ZipStreamExtractor::Check::kCannotFinish;
+    std::string detail;  // why the unpacking could not finish or disagrees
+  };
+  // The transfer has ended with a file of final_size bytes: reads what is
+  // left, then checks the unpacked entries against the central directory.
+  Outcome Finish(uint64_t final_size);
+  // Stops reading; what was unpacked stays for the caller to remove.
+  void Abandon();
+
+ private:
+  void Run();
+
+  std::string package_;
+  std::string staging_;
+  ZipStreamExtractor extractor_;
+  MD5Computer md5_;
+  bool md5_ok_ = true;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t available_ = 0;
+  uint64_t consumed_ = 0;  // written by the thread, read under the mutex
+  uint64_t final_size_ = 0;
+  bool finishing_ = false;
+  bool stopping_ = false;
+  bool invalid_ = false;
+  bool failed_read_ = false;
+  std::thread thread_;
+};
