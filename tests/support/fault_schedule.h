@@ -48,9 +48,15 @@ inline std::string PhaseOf(const FaultPointLine& p, const std::string& install_d
   if (has("/data/bookinf/")) {
     return uninstalling && p.kind == "remove" ? "uninstall" : "record save";
   }
-  if (path.rfind(install_dir + "/", 0) == 0 || path == install_dir) {
-    return uninstalling ? "uninstall" : "extraction";
-  }
+  auto below = [&](const std::string& dir) { return path.rfind(dir + "/", 0) == 0 || path == dir; };
+  if (uninstalling && (below(install_dir) || below(install_dir + ".staging") ||
+                       below(install_dir + ".old")))
+    return "uninstall";
+  // The renames that put a new edition in place, and the old edition's removal.
+  if ((p.kind == "rename" && (path == install_dir || path == install_dir + ".old")) ||
+      below(install_dir + ".old"))
+    return "swap";
+  if (below(install_dir) || below(install_dir + ".staging")) return "extraction";
   if (path.size() > 4 && path.compare(path.size() - 4, 4, ".zip") == 0) {
     return uninstalling || p.kind == "remove" ? (uninstalling ? "uninstall" : "package removal")
                                               : "transfer";

@@ -229,7 +229,8 @@ class KillMatrixTest : public testing_support::Sandbox {
         if (r.exit_code != 0 || (ext == ".inf" && !ReadRecord(path, ignored)))
           problems.push_back("unreadable " + path);
       }
-      bool temporary = name.find(".tmp") != std::string::npos || ext == ".part";
+      bool temporary = name.find(".tmp") != std::string::npos || ext == ".part" ||
+                       ext == ".staging" || (ext == ".old" && it->is_directory());
       if (strict && temporary) problems.push_back("left over: " + path);
     }
     std::map<std::string, std::string> config;
@@ -254,6 +255,19 @@ class KillMatrixTest : public testing_support::Sandbox {
         problems.push_back("installed with an unknown digest " + book.md5);
       else if (TreeOf(dir) != reference->second)
         problems.push_back("installed book differs from its package");
+    } else if (op.operation == Operation::kUpgrade && book.has_record) {
+      // Cut short in the middle of an upgrade: the book is one edition or
+      // the other, whole, and the old one until the record names the new.
+      if (fs::exists(dir)) {
+        auto tree = TreeOf(dir);
+        auto old_edition = references_.find(book.md5);
+        bool whole = (old_edition != references_.end() && tree == old_edition->second) ||
+                     tree == references_[newest_[op.gid]];
+        if (!whole) problems.push_back("install directory holds neither edition whole");
+      } else if (!fs::exists(dir + ".old")) {
+        problems.push_back("the installed edition is gone (status " +
+                           std::to_string(book.status) + ")");
+      }
     } else if (strict && fs::exists(dir)) {
       problems.push_back("install directory of a book not installed (status " +
                          std::to_string(book.status) + ")");
