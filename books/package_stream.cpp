@@ -18,7 +18,8 @@ PackageStreamUnpacker::PackageStreamUnpacker(std::string package, std::string st
       staging_(std::move(staging)),
       extractor_(staging_, output_budget) {
   md5_ok_ = md5_.Begin();
-  thread_ = std::thread([this] { Run(); });
+  digest_thread_ = std::thread([this] { Run(Work::kDigest); });
+  unpack_thread_ = std::thread([this] { Run(Work::kUnpack); });
 }
 
 PackageStreamUnpacker::~PackageStreamUnpacker() {
@@ -31,7 +32,7 @@ void PackageStreamUnpacker::Available(uint64_t end) {
     if (end <= available_) return;
     available_ = end;
   }
-  changed_.notify_one();
+  changed_.notify_all();
 }
 
 void PackageStreamUnpacker::Invalidate() {
@@ -39,7 +40,7 @@ void PackageStreamUnpacker::Invalidate() {
     std::lock_guard<std::mutex> lock(mutex_);
     invalid_ = true;
   }
-  changed_.notify_one();
+  changed_.notify_all();
 }
 
 void PackageStreamUnpacker::Abandon() {
@@ -47,11 +48,12 @@ void PackageStreamUnpacker::Abandon() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  changed_.notify_one();
-  if (thread_.joinable()) thread_.join();
+  changed_.notify_all();
+  if (digest_thread_.joinable()) digest_thread_.join();
+  if (unpack_thread_.joinable()) unpack_thread_.join();
 }
 
-void PackageStreamUnpacker::Run() {
+void PackageStreamUnpacker::Run(Work work) {
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadChunk]);
   platform::File file;
   uint64_t position = 0;
@@ -74,11 +76,17 @@ void PackageStreamUnpacker::Run() {
     size_t want = static_cast<size_t>(end - position);
     int64_t got = file.Read(buffer.get(), want);
     if (got <= 0) break;
-    if (md5_ok_) md5_ok_ = md5_.Update(buffer.get(), static_cast<size_t>(got));
-    extractor_.Feed(buffer.get(), static_cast<size_t>(got));
+    if (work == Work::kDigest) {
+      if (md5_ok_) md5_ok_ = md5_.Update(buffer.get(), static_cast<size_t>(got));
+    } else {
+      extractor_.Feed(buffer.get(), static_cast<size_t>(got));
+    }
     position += static_cast<uint64_t>(got);
     std::lock_guard<std::mutex> lock(mutex_);
-    consumed_ = position;
+    (work == Work::kDigest ? digested_ : unpacked_) = position;
+    // The unpacking stops reading once the extractor has stopped: the
+    // digest alone decides, and the file is unpacked after the transfer.
+    if (work == Work::kUnpack && !extractor_.Streaming()) return;
   }
   std::lock_guard<std::mutex> lock(mutex_);
   failed_read_ = true;
@@ -90,20 +98,28 @@ PackageStreamUnpacker::Outcome PackageStreamUnpacker::Finish(uint64_t final_size
     finishing_ = true;
     final_size_ = final_size;
   }
-  changed_.notify_one();
-  if (thread_.joinable()) thread_.join();
+  changed_.notify_all();
+  if (digest_thread_.joinable()) digest_thread_.join();
+  if (unpack_thread_.joinable()) unpack_thread_.join();
 
   Outcome outcome;
-  bool complete = false;
+  bool digested = false;
+  bool unpacked = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    complete = !invalid_ && !stopping_ && !failed_read_ && consumed_ == final_size;
+    bool usable = !invalid_ && !stopping_ && !failed_read_;
+    digested = usable && digested_ == final_size;
+    unpacked = usable && unpacked_ == final_size;
   }
-  if (!complete) {
+  if (!digested) {
     outcome.detail = "the package was not read through in order";
     return outcome;
   }
   outcome.digest_valid = md5_ok_ && md5_.Finish(outcome.md5);
-  outcome.unpacked = extractor_.Finish(package_, outcome.detail);
+  if (unpacked || !extractor_.Streaming()) {
+    outcome.unpacked = extractor_.Finish(package_, outcome.detail);
+  } else {
+    outcome.detail = "the unpacking did not read the whole package";
+  }
   return outcome;
 }

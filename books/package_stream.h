@@ -1,9 +1,10 @@
 // Digesting and unpacking a book's package while its transfer is still
-// writing it. A thread of its own reads the package file from its first
-// byte up to what the transfer reports written, so a resumed transfer is
-// digested over the part already on disk first, once, and the unpacking
-// into the staging directory runs beside the transfer instead of after it.
-// Memory is constant in the package size: one read buffer and the
+// writing it. Two threads follow the package file from its first byte up to
+// what the transfer reports written, one taking the digest and one
+// unpacking into the staging directory, so a resumed transfer is digested
+// over the part already on disk first, once, and neither digest nor
+// unpacking waits for the transfer's end or for each other. Memory is
+// constant in the package size: a read buffer per thread and the
 // extractor's blocks.
 #pragma once
 
@@ -48,7 +49,8 @@ class PackageStreamUnpacker {
   void Abandon();
 
  private:
-  void Run();
+  enum class Work { kDigest, kUnpack };
+  void Run(Work work);
 
   std::string package_;
   std::string staging_;
@@ -59,11 +61,13 @@ class PackageStreamUnpacker {
   std::mutex mutex_;
   std::condition_variable changed_;
   uint64_t available_ = 0;
-  uint64_t consumed_ = 0;  // written by the thread, read under the mutex
+  uint64_t digested_ = 0;  // bytes each thread has taken, under the mutex
+  uint64_t unpacked_ = 0;
   uint64_t final_size_ = 0;
   bool finishing_ = false;
   bool stopping_ = false;
   bool invalid_ = false;
   bool failed_read_ = false;
-  std::thread thread_;
+  std::thread digest_thread_;
+  std::thread unpack_thread_;
 };
