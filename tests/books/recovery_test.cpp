@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -138,6 +139,50 @@ TEST_F(RecoveryTest, RecordsWithoutInterruptedWorkAreLeftAlone) {
   Start();
   EXPECT_TRUE(shown_.empty());
   EXPECT_EQ(collection_->FindRecord("g7")->Status(), kBookInstalled);
+}
+
+// What an installation killed at each step of its swap leaves beside the
+// install directory, and what the next start makes of it: the edition the
+// record names, whole, and nothing else.
+TEST_F(RecoveryTest, EveryStateOfAnInterruptedSwapEndsWithOneEditionWhole) {
+  const std::string package = Package();
+  const struct {
+    const char* label;
+    uint32_t status;             // as saved
+    const char* in_install_dir;  // "old" or "new" edition, or nothing
+    const char* set_aside;       // the old edition set aside ("" none)
+    bool staging;                // half of the new edition in the staging directory
+  } kCases[] = {
+      {"killed while unpacking", kBookDownloaded, "old", "", true},
+      {"killed between the two renames", kBookDownloaded, nullptr, "old", true},
+      {"killed before the record was saved", kBookDownloaded, "new", "old", false},
+      {"killed after the record was saved", kBookInstalled, "new", "old", false},
+      {"first installation killed while unpacking", kBookDownloaded, nullptr, "", true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    collection_ = std::make_unique<BookCollection>();
+    std::filesystem::remove_all(Path("data"));
+    LeaveInterruptedBook(c.status, c.status == kBookInstalled ? "" : package,
+                         static_cast<uint32_t>(package.size()), DigestOf(package));
+    if (c.status == kBookInstalled) std::filesystem::remove(package_path_);
+    const std::string install_dir = InstallDirPath(package_path_).substr(dir().size() + 1);
+    if (c.in_install_dir)
+      WriteFile(install_dir + (std::string(c.in_install_dir) == "old" ? "/old.txt" : "/pages/p1.html"),
+                std::string(c.in_install_dir) == "old" ? "old" : "<p>page one</p>");
+    if (*c.set_aside) WriteFile(install_dir + ".old/old.txt", "old");
+    if (c.staging) WriteFile(install_dir + ".staging/pages/half.html", "half");
+
+    Start();
+    RecordPtr record = collection_->FindRecord("g7");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->Status(), kBookInstalled);
+    EXPECT_EQ(ReadFile(install_dir + "/pages/p1.html"), "<p>page one</p>");
+    EXPECT_FALSE(Exists(install_dir + "/old.txt"));
+    EXPECT_FALSE(Exists(install_dir + "/pages/half.html"));
+    EXPECT_FALSE(Exists(install_dir + ".old"));
+    EXPECT_FALSE(Exists(install_dir + ".staging"));
+  }
 }
 
 // Holds every installation at its free-space check until opened, and
