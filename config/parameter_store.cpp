@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "config/daily_log.h"
+#include "config/data_server_record.h"
 #include "config/program_paths.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -149,15 +151,14 @@ bool ChooseServer(const std::string& list, const std::string& kind, uint32_t ran
 }
 
 bool ReplaceUrlHost(std::string& url) {
-  std::string server;
-  if (!SelectServer("dat", server)) return false;
-  size_t prefix_end = 0;
-  if (size_t p = url.find("///"); p != std::string::npos) {
-    prefix_end = p + 3;
-  } else if (size_t q = url.find("//"); q != std::string::npos) {
-    prefix_end = q + 2;
-  }
-  std::string result = url.substr(0, prefix_end) + server;
+  std::string list = GetParameter("serverlist");
+  DataServerChoice choice;
+  if (list.empty() ||
+      !ChooseDataServer(list, platform::RandomUint32(), DataServerRecord::Instance(), choice))
+    return false;
+  WriteLogLine(choice.reasons);
+  size_t prefix_end = UrlServerStart(url);
+  std::string result = url.substr(0, prefix_end) + choice.server;
   size_t slash = url.find('/', prefix_end);
   if (slash != std::string::npos && slash != 0) result += url.substr(slash);
   url = result;

@@ -50,6 +50,8 @@ bool SelectServer(const std::string& kind, std::string& server);
 bool ChooseServer(const std::string& list, const std::string& kind, uint32_t random_number,
                   std::string& server);
 
-// Replaces the host part of url with a "dat" server; false, url unchanged,
-// when there is none.
+// Replaces the host part of url with a "dat" server, chosen by weight among
+// those that have not failed lately and preferring the faster ones
+// (ChooseDataServer), and logs why; false, url unchanged, when there is none.
+// A transfer from the URL reports how it went with ReportDataServerOutcome.
 bool ReplaceUrlHost(std::string& url);

@@ -18,6 +18,8 @@ const char kDemoUsage[] =
     "                      write the public key text (UpgradePublicKey) to FILE\n"
     "  --big-file-mib N    also serve /data/big.bin of N MiB\n"
     "  --extra-package ZIP also publish ZIP as book g1900 (bsid b1900)\n"
+    "  --rate-mib N        send each package and big-file transfer at N MiB/s at most,\n"
+    "                      evenly in 64 KiB pieces (default: no limit)\n"
     "POST /demo/publish/GID publishes a newer edition of a generated book.\n"
     "GET / lists the addresses and the demo users who can sign in at /api/login.\n"
     "faults:\n"
@@ -82,6 +84,9 @@ bool ParseDemoOptions(int argc, char** argv, DemoOptions& options, std::string& 
     } else if (name == "--big-file-mib") {
       if (!need_number(0, 16384)) return false;
       options.big_file_mib = static_cast<int>(number);
+    } else if (name == "--rate-mib") {
+      if (!need_number(1, 65536)) return false;
+      options.rate_mib = static_cast<int>(number);
     } else if (name == "--extra-package") {
       if (!need_text(options.extra_package)) return false;
     } else if (name == "--drop-after") {

@@ -21,6 +21,7 @@
 
 #include "demo/demo_books.h"
 #include "demo/demo_login.h"
+#include "demo/demo_pace.h"
 #include "demo/demo_range.h"
 #include "demo/demo_upgrade.h"
 #include "demo/demo_users.h"
@@ -29,6 +30,8 @@
 namespace {
 
 constexpr size_t kPiece = 256 * 1024;
+// Pieces of a transfer held to a rate: small, so that it flows evenly.
+constexpr size_t kPacedPiece = 64 * 1024;
 constexpr size_t kMostLoginBody = 64 * 1024;
 constexpr char kExtraGid[] = "g1900";
 
@@ -373,8 +376,7 @@ class DemoService {
            base +
            "/data\n"
            "upgrade base:  " +
-           base +
-           "/upgrade (signed; UpgradePublicKey " + upgrade_.public_key +
+           base + "/upgrade (signed; UpgradePublicKey " + upgrade_.public_key +
            ")\n"
            "uploads:       POST " +
            base + "/upload, then " + base + "/uploads/NAME\n" + "login:         POST " + base +
@@ -608,22 +610,29 @@ class DemoService {
     }
     int64_t drop = options_.drop_after;
     int slow = options_.slow_ms;
-    res.set_content_provider(
-        static_cast<size_t>(length), type,
-        [blob, first, drop, slow](size_t offset, size_t count, httplib::DataSink& sink) {
-          if (drop >= 0 && static_cast<int64_t>(offset) >= drop) return false;
-          size_t n = std::min(count, kPiece);
-          if (drop >= 0) n = std::min<size_t>(n, static_cast<size_t>(drop - offset));
-          if (slow > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slow));
-          std::vector<char> piece(n);
-          blob->Copy(first + offset, n, piece.data());
-          return sink.write(piece.data(), n);
-        });
+    const uint64_t rate = static_cast<uint64_t>(options_.rate_mib) << 20;
+    // One schedule per answer: the limit is per transfer.
+    auto pace = std::make_shared<TransferPace>(rate);
+    const size_t most_piece = rate > 0 ? kPacedPiece : kPiece;
+    res.set_content_provider(static_cast<size_t>(length), type,
+                             [blob, first, drop, slow, pace, most_piece](
+                                 size_t offset, size_t count, httplib::DataSink& sink) {
+                               if (drop >= 0 && static_cast<int64_t>(offset) >= drop) return false;
+                               size_t n = std::min(count, most_piece);
+                               if (drop >= 0)
+                                 n = std::min<size_t>(n, static_cast<size_t>(drop - offset));
+                               if (slow > 0)
+                                 std::this_thread::sleep_for(std::chrono::milliseconds(slow));
+                               pace->WaitUntilSent(offset + n);
+                               std::vector<char> piece(n);
+                               blob->Copy(first + offset, n, piece.data());
+                               return sink.write(piece.data(), n);
+                             });
   }
 
   DemoOptions options_;
   std::vector<DemoBook> books_;
-  DemoUpgrade upgrade_;  // made before serving, read-only after
+  DemoUpgrade upgrade_;    // made before serving, read-only after
   std::mutex books_lock_;  // books_ and packages_: editions change while serving
   std::map<std::string, std::shared_ptr<Blob>> packages_;
   std::shared_ptr<Blob> big_;

@@ -21,6 +21,7 @@ struct DemoOptions {
   bool wrong_digest = false;   // digests of other data
   int status = 0;              // every request answers this status
   int big_file_mib = 0;        // serve /data/big.bin of this size (benchmarks)
+  int rate_mib = 0;            // MiB/s each package transfer is held to; 0: no limit
   std::string extra_package;   // a ZIP file published as one more book, g1900
 };
 

@@ -1,6 +1,7 @@
 #include <time.h>
 
 #include <mutex>
+#include <random>
 
 #include "platform/clock.h"
 
@@ -21,6 +22,12 @@ uint32_t TickCountMs() {
 
 int64_t NowSeconds() {
   return static_cast<int64_t>(::time(nullptr));
+}
+
+int64_t MonotonicMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + static_cast<int64_t>(ts.tv_nsec) / 1000000;
 }
 
 void SeedRandom(uint32_t seed) {
@@ -48,6 +55,13 @@ std::vector<int> SeedAndDraw(uint32_t seed, size_t count) {
   random_state = seed;
   for (auto& n : numbers) n = Step();
   return numbers;
+}
+
+uint32_t RandomUint32() {
+  static std::mutex lock;
+  static std::mt19937 generator{std::random_device{}()};
+  std::lock_guard<std::mutex> guard(lock);
+  return static_cast<uint32_t>(generator());
 }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include <cctype>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <set>
@@ -553,7 +554,8 @@ TEST_F(DemoServiceTest, PackageRangesAreAnsweredAsHttpSays) {
   } kCases[] = {
       {"bytes=100-50", 416, "bytes */" + size, 0, 0},
       {"bytes=" + size + "-", 416, "bytes */" + size, 0, 0},
-      {"bytes=" + std::to_string(n + 5) + "-" + std::to_string(n + 10), 416, "bytes */" + size, 0, 0},
+      {"bytes=" + std::to_string(n + 5) + "-" + std::to_string(n + 10), 416, "bytes */" + size, 0,
+       0},
       {"bytes=99999999999999999999999-", 416, "bytes */" + size, 0, 0},
       {"bytes=-0", 416, "bytes */" + size, 0, 0},
       {"bytes=0-", 206, span(0, n - 1), 0, n},
@@ -582,6 +584,52 @@ TEST_F(DemoServiceTest, PackageRangesAreAnsweredAsHttpSays) {
   EXPECT_TRUE(after->body == bytes);
 }
 
+// Held to a rate, every package transfer takes at least its size over the
+// rate, whole or in part, for the big file and for packages alike; the
+// bytes are the ones served without a limit. (A lower bound only: a busy
+// machine may make any transfer slower.)
+TEST_F(DemoServiceTest, RateLimitHoldsEachPackageTransfer) {
+  constexpr size_t kMiB = 1 << 20;
+  constexpr int kRateMib = 4;
+  std::string package(2 * kMiB, '\0');
+  for (size_t i = 0; i < package.size(); ++i) package[i] = static_cast<char>((i * 131) >> 7);
+  WriteFile("extra.zip", package);
+  DemoServiceProcess demo;
+  ASSERT_TRUE(demo.Start(dir(), {"--rate-mib", std::to_string(kRateMib), "--big-file-mib", "4",
+                                 "--extra-package", Path("extra.zip")}));
+  httplib::Client client("127.0.0.1", demo.port());
+  client.set_read_timeout(30, 0);
+
+  const struct {
+    const char* path;
+    std::string range;  // empty: none
+    size_t first, count;
+    const std::string* whole;  // what is served, when the test knows it
+  } kCases[] = {
+      {"/data/big.bin", "", 0, 4 * kMiB, nullptr},
+      {"/data/big.bin", "bytes=1048576-", kMiB, 3 * kMiB, nullptr},
+      {"/data/books/g1900/g1900.zip", "", 0, 2 * kMiB, &package},
+      {"/data/books/g1900/g1900.zip", "bytes=-1048576", kMiB, kMiB, &package},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.path) + " " + c.range);
+    httplib::Headers headers;
+    if (!c.range.empty()) headers.emplace("Range", c.range);
+    const auto started = std::chrono::steady_clock::now();
+    auto res = client.Get(c.path, headers);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, c.range.empty() ? 200 : 206);
+    ASSERT_EQ(res->body.size(), c.count);
+    if (c.whole != nullptr) {
+      EXPECT_TRUE(res->body == c.whole->substr(c.first, c.count));
+    }
+    const double least = static_cast<double>(c.count) / (kRateMib * kMiB);
+    EXPECT_GE(seconds, least * 0.95) << "faster than " << kRateMib << " MiB/s";
+  }
+}
+
 TEST_F(DemoServiceTest, StopsByItselfAndRefusesBadOptions) {
   auto ended =
       testing_support::RunCommand(TOMERACK_DEMO_SERVICE_PATH, {"--port", "0", "--stop-after", "1"});
@@ -590,6 +638,9 @@ TEST_F(DemoServiceTest, StopsByItselfAndRefusesBadOptions) {
   auto bad = testing_support::RunCommand(TOMERACK_DEMO_SERVICE_PATH, {"--status", "42"});
   EXPECT_EQ(bad.exit_code, 2);
   EXPECT_NE(bad.err.find("--status needs a number from 100 to 599"), std::string::npos);
+  auto no_rate = testing_support::RunCommand(TOMERACK_DEMO_SERVICE_PATH, {"--rate-mib", "0"});
+  EXPECT_EQ(no_rate.exit_code, 2);
+  EXPECT_NE(no_rate.err.find("--rate-mib needs a number from 1 to 65536"), std::string::npos);
 }
 
 }  // namespace
