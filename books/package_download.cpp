@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <chrono>
 #include <memory>
 
 #include "books/book_collection.h"
@@ -11,6 +12,7 @@
 #include "books/install_swap.h"
 #include "books/package_stream.h"
 #include "config/daily_log.h"
+#include "config/data_server_record.h"
 #include "books/status_report.h"
 #include "config/parameter_store.h"
 #include "platform/file_system.h"
@@ -157,12 +159,21 @@ int DownloadAndInstall(BookRecord& record) {
       // Each attempt goes on from what the last one received.
       uint32_t offset = record.Fields().downloading_downloadedSize;
       streamed.asked_offset = offset;
+      const auto began = std::chrono::steady_clock::now();
       if (unpacker) {
         code = HttpDownloadRange(package, url, offset, &record.stop_event(), fields.bookID.c_str(),
                                  StreamedDownloadProgress, &streamed);
       } else {
         code = HttpDownloadRange(package, url, offset, &record.stop_event(), fields.bookID.c_str(),
                                  PackageDownloadProgress, &record);
+      }
+      if (code != kHttpCancelled) {
+        // How this server did, for the choice of the next one.
+        std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
+        uint32_t now_have = record.Fields().downloading_downloadedSize;
+        bool answered = code == kHttpOk || code == kHttpTransportError + kRangeNotSatisfiable;
+        ReportDataServerOutcome(url, answered, now_have > offset ? now_have - offset : 0,
+                                took.count());
       }
       if (code == kHttpCancelled) {
         DropUnpacker(unpacker, package);

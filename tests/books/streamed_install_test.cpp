@@ -15,8 +15,11 @@
 #include "books/book_results.h"
 #include "books/package_download.h"
 #include "config/daily_log.h"
+#include "config/data_server_record.h"
+#include "config/parameter_store.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/program_dir.h"
+#include "tests/support/refusing_port.h"
 #include "tests/zip/zip_test_support.h"
 #include "util/md5.h"
 #include "zip/extract_archive.h"
@@ -240,6 +243,36 @@ TEST_F(StreamedInstallTest, FailedUpgradeKeepsTheInstalledEdition) {
     record_->ClearStatusBits(kBookDownloading);  // as the worker does
     ExpectOldEditionKept();
   }
+}
+
+// Of two mirrors, one refuses connections: once it has failed, the
+// downloads that follow go to the other one without trying it again.
+TEST_F(StreamedInstallTest, AMirrorThatRefusesIsLeftOutAfterItFailed) {
+  DataServerRecord::Instance().Clear();
+  const std::string refusing = "127.0.0.1:" + std::to_string(testing_support::RefusingPort());
+  const std::string working = "127.0.0.1:" + std::to_string(server_.port());
+  // The refusing one carries most of the weight: without the back-off
+  // nearly every download would try it first.
+  SetParameter("serverlist", "dat#down#1#9#" + refusing + ";dat#up#1#1#" + working);
+  collection_->SetAddresses("", "http://127.0.0.1:1/data", "");
+  for (int run = 0; run < 6; ++run) {
+    SCOPED_TRACE("download " + std::to_string(run));
+    record_->Update([](BookFields& f) {
+      f.bookStatus = kBookInstalled;
+      f.bookPackageID = "old";
+      f.downloading_downloadedSize = 0;
+    });
+    DownloadWorker(*record_);
+    EXPECT_EQ(record_->Fields().bookPackageID, "g1") << record_->Message();
+  }
+  std::string log = Log();
+  size_t failures = 0;
+  for (size_t at = log.find(refusing + " failed"); at != std::string::npos;
+       at = log.find(refusing + " failed", at + 1))
+    ++failures;
+  EXPECT_LE(failures, 1u) << log;
+  EXPECT_NE(log.find("skipped " + refusing), std::string::npos) << log;
+  DataServerRecord::Instance().Clear();
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "platform/file_system.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/program_dir.h"
+#include "tests/support/refusing_port.h"
 
 namespace {
 
@@ -234,20 +235,6 @@ TEST(DataServerRecord, ReportsAndDrawsFromManyThreads) {
   EXPECT_EQ(choices.load(), 4 * 2000);
 }
 
-// A port on loopback where nothing listens any more: bound once, then
-// closed, so a connection there is refused.
-int RefusingPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
-  EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 class DataServerOverLoopbackTest : public testing_support::ProgramDirSandbox {
  protected:
   void SetUp() override {
@@ -277,7 +264,7 @@ class DataServerOverLoopbackTest : public testing_support::ProgramDirSandbox {
 };
 
 TEST_F(DataServerOverLoopbackTest, ARefusingServerIsLeftOutUntilItsBackOffEnds) {
-  const std::string refusing = "127.0.0.1:" + std::to_string(RefusingPort());
+  const std::string refusing = "127.0.0.1:" + std::to_string(testing_support::RefusingPort());
   const std::string good = server_.Host();
   SetParameter("serverlist", "dat#r#x#1#" + refusing + ";dat#g#x#1#" + good);
 
