@@ -14,12 +14,12 @@ constexpr size_t kReadChunk = 1 << 20;
 
 PackageStreamUnpacker::PackageStreamUnpacker(std::string package, std::string staging,
                                              uint64_t output_budget)
-    : package_(std::move(package)),
-      staging_(std::move(staging)),
-      extractor_(staging_, output_budget) {
+    : package_(std::move(package)), staging_(std::move(staging)) {
+  for (unsigned i = 0; i < kUnpackers; ++i)
+    extractors_[i] =
+        std::make_unique<ZipStreamExtractor>(staging_, output_budget / kUnpackers, i, kUnpackers);
   md5_ok_ = md5_.Begin();
-  digest_thread_ = std::thread([this] { Run(Work::kDigest); });
-  unpack_thread_ = std::thread([this] { Run(Work::kUnpack); });
+  for (unsigned i = 0; i <= kUnpackers; ++i) threads_[i] = std::thread([this, i] { Run(i); });
 }
 
 PackageStreamUnpacker::~PackageStreamUnpacker() {
@@ -49,11 +49,11 @@ void PackageStreamUnpacker::Abandon() {
     stopping_ = true;
   }
   changed_.notify_all();
-  if (digest_thread_.joinable()) digest_thread_.join();
-  if (unpack_thread_.joinable()) unpack_thread_.join();
+  for (std::thread& thread : threads_)
+    if (thread.joinable()) thread.join();
 }
 
-void PackageStreamUnpacker::Run(Work work) {
+void PackageStreamUnpacker::Run(unsigned work) {
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadChunk]);
   platform::File file;
   uint64_t position = 0;
@@ -76,17 +76,17 @@ void PackageStreamUnpacker::Run(Work work) {
     size_t want = static_cast<size_t>(end - position);
     int64_t got = file.Read(buffer.get(), want);
     if (got <= 0) break;
-    if (work == Work::kDigest) {
+    if (work == kDigest) {
       if (md5_ok_) md5_ok_ = md5_.Update(buffer.get(), static_cast<size_t>(got));
     } else {
-      extractor_.Feed(buffer.get(), static_cast<size_t>(got));
+      extractors_[work]->Feed(buffer.get(), static_cast<size_t>(got));
     }
     position += static_cast<uint64_t>(got);
     std::lock_guard<std::mutex> lock(mutex_);
-    (work == Work::kDigest ? digested_ : unpacked_) = position;
-    // The unpacking stops reading once the extractor has stopped: the
-    // digest alone decides, and the file is unpacked after the transfer.
-    if (work == Work::kUnpack && !extractor_.Streaming()) return;
+    taken_[work] = position;
+    // An unpacker stops reading once its extractor has stopped: the digest
+    // alone decides, and the file is unpacked after the transfer.
+    if (work != kDigest && !extractors_[work]->Streaming()) return;
   }
   std::lock_guard<std::mutex> lock(mutex_);
   failed_read_ = true;
@@ -99,27 +99,39 @@ PackageStreamUnpacker::Outcome PackageStreamUnpacker::Finish(uint64_t final_size
     final_size_ = final_size;
   }
   changed_.notify_all();
-  if (digest_thread_.joinable()) digest_thread_.join();
-  if (unpack_thread_.joinable()) unpack_thread_.join();
+  for (std::thread& thread : threads_)
+    if (thread.joinable()) thread.join();
 
   Outcome outcome;
-  bool digested = false;
-  bool unpacked = false;
+  bool usable = false;
+  uint64_t taken[kUnpackers + 1] = {};
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    bool usable = !invalid_ && !stopping_ && !failed_read_;
-    digested = usable && digested_ == final_size;
-    unpacked = usable && unpacked_ == final_size;
+    usable = !invalid_ && !stopping_ && !failed_read_;
+    std::copy(std::begin(taken_), std::end(taken_), taken);
   }
-  if (!digested) {
+  if (!usable || taken[kDigest] != final_size) {
     outcome.detail = "the package was not read through in order";
     return outcome;
   }
   outcome.digest_valid = md5_ok_ && md5_.Finish(outcome.md5);
-  if (unpacked || !extractor_.Streaming()) {
-    outcome.unpacked = extractor_.Finish(package_, outcome.detail);
-  } else {
-    outcome.detail = "the unpacking did not read the whole package";
+  // Every share must have followed the whole archive and agree with its
+  // central directory; one that disagrees decides.
+  outcome.unpacked = ZipStreamExtractor::Check::kMatches;
+  for (unsigned i = 0; i < kUnpackers; ++i) {
+    ZipStreamExtractor& extractor = *extractors_[i];
+    if (extractor.Streaming() && taken[i] != final_size) {
+      outcome.unpacked = ZipStreamExtractor::Check::kCannotFinish;
+      outcome.detail = "the unpacking did not read the whole package";
+      break;
+    }
+    std::string detail;
+    ZipStreamExtractor::Check check = extractor.Finish(package_, detail);
+    if (check == ZipStreamExtractor::Check::kMatches) continue;
+    if (outcome.unpacked != ZipStreamExtractor::Check::kDisagrees) {
+      outcome.unpacked = check;
+      outcome.detail = detail;
+    }
   }
   return outcome;
 }

@@ -1,15 +1,17 @@
 // Digesting and unpacking a book's package while its transfer is still
-// writing it. Two threads follow the package file from its first byte up to
-// what the transfer reports written, one taking the digest and one
-// unpacking into the staging directory, so a resumed transfer is digested
-// over the part already on disk first, once, and neither digest nor
-// unpacking waits for the transfer's end or for each other. Memory is
-// constant in the package size: a read buffer per thread and the
-// extractor's blocks.
+// writing it. Threads follow the package file from its first byte up to
+// what the transfer reports written: one takes the digest, and two unpack
+// into the staging directory, each writing every other entry (creating and
+// writing files from two threads, as parallel unzippers do). A resumed
+// transfer is digested over the part already on disk first, once, and
+// neither digest nor unpacking waits for the transfer's end or for each
+// other. Memory is constant in the package size: a read buffer per thread
+// and the extractors' blocks.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -49,25 +51,25 @@ class PackageStreamUnpacker {
   void Abandon();
 
  private:
-  enum class Work { kDigest, kUnpack };
-  void Run(Work work);
+  static constexpr unsigned kUnpackers = 2;
+  // The digest, or the unpacking share of that number.
+  static constexpr unsigned kDigest = kUnpackers;
+  void Run(unsigned work);
 
   std::string package_;
   std::string staging_;
-  ZipStreamExtractor extractor_;
+  std::unique_ptr<ZipStreamExtractor> extractors_[kUnpackers];
   MD5Computer md5_;
   bool md5_ok_ = true;
 
   std::mutex mutex_;
   std::condition_variable changed_;
   uint64_t available_ = 0;
-  uint64_t digested_ = 0;  // bytes each thread has taken, under the mutex
-  uint64_t unpacked_ = 0;
+  uint64_t taken_[kUnpackers + 1] = {};  // bytes each thread has read, under the mutex
   uint64_t final_size_ = 0;
   bool finishing_ = false;
   bool stopping_ = false;
   bool invalid_ = false;
   bool failed_read_ = false;
-  std::thread digest_thread_;
-  std::thread unpack_thread_;
+  std::thread threads_[kUnpackers + 1];
 };

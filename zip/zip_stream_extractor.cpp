@@ -29,8 +29,12 @@ size_t Depth(const std::string& relative) {
 
 }  // namespace
 
-ZipStreamExtractor::ZipStreamExtractor(std::string destination, uint64_t output_budget)
-    : destination_(std::move(destination)), budget_(output_budget) {
+ZipStreamExtractor::ZipStreamExtractor(std::string destination, uint64_t output_budget,
+                                       unsigned share, unsigned shares)
+    : destination_(std::move(destination)),
+      budget_(output_budget),
+      share_(share),
+      shares_(shares == 0 ? 1 : shares) {
   while (destination_.size() > 1 && destination_.back() == '/') destination_.pop_back();
   need_ = kLocalHeaderSize;
 }
@@ -144,13 +148,17 @@ void ZipStreamExtractor::BeginEntry() {
     phase_ = Phase::kLocalHeader;
     return;
   }
-  output_ = platform::CreateFileBelow(destination_, e.relative);
-  if (!output_.IsOpen()) return Stop("file cannot be created");
+  e.mine = entries_.size() % shares_ == share_;
+  if (e.mine) {
+    output_ = platform::CreateFileBelow(destination_, e.relative);
+    if (!output_.IsOpen()) return Stop("file cannot be created");
+  }
   if (!block_) block_.reset(new uint8_t[kOutputBlock]);
   in_count_ = out_count_ = 0;
   crc_ = 0;
   stream_ended_ = false;
-  if (e.method == kMethodDeflated) {
+  // Another extractor's entry of known size is passed over without inflating.
+  if (e.method == kMethodDeflated && (e.mine || descriptor)) {
     stream_ = z_stream{};
     if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK) return Stop("inflater cannot start");
     inflating_ = true;
@@ -161,6 +169,10 @@ void ZipStreamExtractor::BeginEntry() {
 }
 
 bool ZipStreamExtractor::WriteOutput(const uint8_t* data, size_t size) {
+  if (!current_.mine) {
+    out_count_ += size;
+    return true;
+  }
   bool known = (current_.flags & kFlagDataDescriptor) == 0;
   if (known && size > current_.uncompressed_size - out_count_) {
     Stop("entry longer than it says");
@@ -185,8 +197,9 @@ size_t ZipStreamExtractor::ConsumeData(const uint8_t* data, size_t size) {
   size_t offered = known ? static_cast<size_t>(std::min<uint64_t>(
                                size, current_.compressed_size - in_count_))
                          : size;
-  if (current_.method == kMethodStored) {
-    if (!WriteOutput(data, offered)) return size;
+  if (current_.method == kMethodStored || !inflating_) {
+    if (current_.mine && !WriteOutput(data, offered)) return size;
+    if (!current_.mine) out_count_ = current_.uncompressed_size;
     in_count_ += offered;
     if (in_count_ == current_.compressed_size) EndData();
     return offered;
@@ -227,8 +240,11 @@ void ZipStreamExtractor::EndData() {
     phase_ = Phase::kDescriptor;
     return;
   }
+  // An entry of known size that another extractor writes counts as its
+  // header says; that one checks it.
+  if (!current_.mine) out_count_ = current_.uncompressed_size;
   if (in_count_ != current_.compressed_size || out_count_ != current_.uncompressed_size ||
-      crc_ != current_.crc32)
+      (current_.mine && crc_ != current_.crc32))
     return Stop("entry data does not match its header");
   CloseEntry();
 }
@@ -242,12 +258,18 @@ void ZipStreamExtractor::CheckDescriptor() {
   current_.uncompressed_size = ReadLe32(d + 8);
   pending_.clear();
   if (in_count_ != current_.compressed_size || out_count_ != current_.uncompressed_size ||
-      crc_ != current_.crc32)
+      (current_.mine && crc_ != current_.crc32))
     return Stop("entry data does not match its data descriptor");
   CloseEntry();
 }
 
 void ZipStreamExtractor::CloseEntry() {
+  if (!current_.mine) {
+    entries_.push_back(current_);
+    need_ = kLocalHeaderSize;
+    phase_ = Phase::kLocalHeader;
+    return;
+  }
   bool timed = output_.SetModifiedTime(DosDateTimeToUnix(current_.dos_date, current_.dos_time));
   bool moded = output_.SetMode(PlainFileMode(platform::ProcessUmask()));
   if (!output_.Close() || !timed || !moded) return Stop("file cannot be finished");
@@ -312,12 +334,14 @@ ZipStreamExtractor::Check ZipStreamExtractor::Finish(const std::string& archive,
       return Check::kCannotFinish;
     }
     if (e.directory) {
+      if (share_ != 0) continue;
       std::string relative = e.relative;
       while (!relative.empty() && relative.back() == '/') relative.pop_back();
       if (!relative.empty())
         directories.push_back({relative, platform::SharedDirectoryMode(c.DirectoryMode(umask))});
       continue;
     }
+    if (!e.mine) continue;
     unsigned mode = platform::SharedMode(c.FileMode(umask));
     if (mode != plain_mode || c.dos_date != e.dos_date || c.dos_time != e.dos_time) {
       if (!platform::SetFileModeAndTimeBelow(destination_, e.relative, mode,

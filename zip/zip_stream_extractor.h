@@ -29,7 +29,12 @@ class ZipStreamExtractor {
  public:
   // Writes below destination, which must exist; output_budget is the most
   // it writes in all (a package whose entries expand further stops it).
-  ZipStreamExtractor(std::string destination, uint64_t output_budget);
+  // Extractors fed the same bytes can share the work: the one of share s
+  // of shares writes the entries whose index in the archive leaves s when
+  // divided by shares, and passes over the others' data; directories are
+  // made by all. Each checks the whole archive.
+  ZipStreamExtractor(std::string destination, uint64_t output_budget, unsigned share = 0,
+                     unsigned shares = 1);
   ~ZipStreamExtractor();
   ZipStreamExtractor(const ZipStreamExtractor&) = delete;
   ZipStreamExtractor& operator=(const ZipStreamExtractor&) = delete;
@@ -68,6 +73,7 @@ class ZipStreamExtractor {
     uint32_t compressed_size = 0;
     uint32_t uncompressed_size = 0;
     bool directory = false;
+    bool mine = true;  // written by this extractor
   };
 
   // Collects bytes into pending_ until it holds need; true then.
@@ -83,6 +89,8 @@ class ZipStreamExtractor {
 
   std::string destination_;
   uint64_t budget_;
+  unsigned share_;
+  unsigned shares_;
   uint64_t written_ = 0;
   uint64_t position_ = 0;  // stream offset of the next byte fed
   Phase phase_ = Phase::kLocalHeader;

@@ -72,18 +72,24 @@ std::vector<ZipEntrySpec> MixedBook() {
 
 class ZipStreamExtractorTest : public testing_support::Sandbox {
  protected:
-  // Feeds the archive in pieces of the given size and finishes.
+  // Feeds the archive in pieces of the given size to extractors sharing
+  // the work, one after the other, and finishes them; the first check that
+  // is not a match.
   Check Stream(const std::string& zip, size_t piece, std::string& detail,
-               uint64_t budget = kNoLimit, bool* streaming = nullptr) {
+               uint64_t budget = kNoLimit, unsigned shares = 1) {
     WriteFile("streamed.zip", zip);
     fs::remove_all(Path("streamed"));
     fs::create_directories(Path("streamed"));
-    ZipStreamExtractor extractor(Path("streamed"), budget);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(zip.data());
-    for (size_t at = 0; at < zip.size(); at += piece)
-      extractor.Feed(bytes + at, std::min(piece, zip.size() - at));
-    if (streaming) *streaming = extractor.Streaming();
-    return extractor.Finish(Path("streamed.zip"), detail);
+    Check result = Check::kMatches;
+    for (unsigned share = 0; share < shares; ++share) {
+      ZipStreamExtractor extractor(Path("streamed"), budget, share, shares);
+      const auto* bytes = reinterpret_cast<const uint8_t*>(zip.data());
+      for (size_t at = 0; at < zip.size(); at += piece)
+        extractor.Feed(bytes + at, std::min(piece, zip.size() - at));
+      Check check = extractor.Finish(Path("streamed.zip"), detail);
+      if (check != Check::kMatches) return check;
+    }
+    return result;
   }
   std::map<std::string, std::string> Unzipped(const std::string& zip) {
     WriteFile("whole.zip", zip);
@@ -97,11 +103,13 @@ TEST_F(ZipStreamExtractorTest, StreamedTreeEqualsTheWholeFilesInAnyPieces) {
   const std::string zip = MakeZip(MixedBook());
   const auto expected = Unzipped(zip);
   ASSERT_GT(expected.size(), 10u);
-  for (size_t piece : {size_t{1}, size_t{7}, size_t{4096}, size_t{65536}, zip.size()}) {
-    SCOPED_TRACE("pieces of " + std::to_string(piece));
-    std::string detail;
-    ASSERT_EQ(Stream(zip, piece, detail), Check::kMatches) << detail;
-    EXPECT_EQ(TreeOf(Path("streamed")), expected);
+  for (unsigned shares : {1u, 2u, 3u}) {
+    for (size_t piece : {size_t{1}, size_t{7}, size_t{4096}, size_t{65536}, zip.size()}) {
+      SCOPED_TRACE(std::to_string(shares) + " shares, pieces of " + std::to_string(piece));
+      std::string detail;
+      ASSERT_EQ(Stream(zip, piece, detail, kNoLimit, shares), Check::kMatches) << detail;
+      EXPECT_EQ(TreeOf(Path("streamed")), expected);
+    }
   }
 }
 
@@ -136,6 +144,9 @@ TEST_F(ZipStreamExtractorTest, WhatCannotBeFollowedStopsTheStreaming) {
     SCOPED_TRACE(c.label);
     std::string detail;
     EXPECT_EQ(Stream(c.zip, 1000, detail, c.budget), kCannot);
+    // The share that passes over the damaged entry's data must not be the
+    // only one asked: together they still refuse.
+    EXPECT_EQ(Stream(c.zip, 1000, detail, c.budget, 2), kCannot);
     EXPECT_FALSE(detail.empty());
     EXPECT_FALSE(Exists("evil.txt"));
     EXPECT_LE(BytesBelow(Path("streamed")), std::min<uint64_t>(c.budget, 1 << 20));
