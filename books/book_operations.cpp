@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "app/tip_text.h"
+#include "books/book_manifest.h"
 #include "books/book_paths.h"
 #include "books/book_results.h"
 #include "books/package_download.h"
@@ -165,6 +166,9 @@ void UninstallWorker(BookCollection& collection, const RecordPtr& record) {
   BookFields fields = record->Fields();
   if (SaveRecord(*record) != kBookOk) platform::RemoveFile(RecordPath(fields.bookID));
   collection.BeforeUninstallRemoval(*record);
+  // The manifest before the files it lists: cut short in between, what is
+  // left is a directory the next start removes, never a stray manifest.
+  platform::RemoveFile(ManifestPathFor(InstallDirPath(package)));
   RemoveDirectoryTree(InstallDirPath(package));
   record->uninstalling = false;
   collection.PostToOwner(OwnerRequest::kHideTip);
