@@ -334,9 +334,8 @@ bool ReadBookManifest(const std::string& manifest_path, std::string& package_id,
   package_id.clear();
   entries.clear();
   platform::File file(manifest_path, platform::OpenMode::kRead);
-  if (!file.IsOpen()) return false;
-  // Read one byte past the limit, whatever the size says, so that a file
-  // growing meanwhile is still refused.
+  if (!file.IsOpen() || file.Size() > static_cast<int64_t>(kMaxManifestBytes)) return false;
+  // The size is checked again while reading: the file may grow meanwhile.
   std::string text;
   char block[64 * 1024];
   for (;;) {
