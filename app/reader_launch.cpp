@@ -35,8 +35,8 @@ bool FilesAllowOpening(ReaderLaunchContext& context, const BookRecord& record,
   std::string log_line = OpenCheckLogLine(record.BookId(), files);
   if (!log_line.empty()) WriteLogLine(log_line);
   if (DecideBeforeOpening(files) == OpenDecision::kOpen) return true;
-  int answer = AskUser(context.frame, RepairQuestion(DamagedFileCount(files)),
-                       kNotificationCaption, kYesNoQuestion);
+  int answer = AskUser(context.frame, RepairQuestion(DamagedFileCount(files)), kNotificationCaption,
+                       kYesNoQuestion);
   if (answer != kMessageBoxAnswerYes) return false;
   // The reader must not hold files of the book while they are replaced.
   if (!reader_path.empty()) context.readers.Terminate(reader_path);

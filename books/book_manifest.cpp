@@ -220,47 +220,39 @@ bool ManifestFromArchive(const std::string& package_path, std::vector<ManifestEn
     CZipArchive archive;
     archive.Open(package_path);
     std::unordered_map<std::string, size_t> index;
-    for (size_t i = 0; i < archive.GetCount(); ++i) {
+    for (size_t i = 0; i < archive.GetCount() && error.empty(); ++i) {
       const CZipFileHeader& header = archive.GetFileInfo(i);
       std::string path;
-      if (!InstalledPath(header.name(), path) || (!path.empty() && !IsSafeManifestPath(path))) {
+      bool named = InstalledPath(header.name(), path);
+      // A directory entry naming the destination itself makes nothing.
+      if (named && path.empty() && header.IsDirectory()) continue;
+      if (!named || !IsSafeManifestPath(path)) {
         error = header.name() + kEntryUnsafeNameTail;
-        entries.clear();
-        return false;
+        break;
       }
-      // A directory entry naming the destination itself makes nothing; a
-      // file entry cannot be written there.
-      if (path.empty() && header.IsDirectory()) continue;
-      if (path.empty()) {
-        error = header.name() + kEntryUnsafeNameTail;
-        entries.clear();
-        return false;
+      ManifestEntry entry{path, 0, 0, header.IsDirectory()};
+      if (!entry.directory) {
+        entry.size = header.uncompressed_size;
+        entry.crc32 = header.crc32;
       }
-      ManifestEntry entry{path, header.IsDirectory() ? 0 : header.uncompressed_size,
-                          header.IsDirectory() ? 0 : header.crc32, header.IsDirectory()};
       auto [at, added] = index.emplace(path, entries.size());
-      if (added) {
-        if (entries.size() == kMaxManifestEntries) {
-          error = package_path + ": too many entries for a manifest";
-          entries.clear();
-          return false;
-        }
+      if (!added) {
+        entries[at->second] = std::move(entry);
+      } else if (entries.size() < kMaxManifestEntries) {
         entries.push_back(std::move(entry));
       } else {
-        entries[at->second] = std::move(entry);
+        error = package_path + ": more entries than a manifest may hold";
       }
     }
     archive.Close();
-    return true;
   } catch (const CZipException& e) {
     error = package_path + ": " + e.CauseText();
   } catch (const CPlatformException& e) {
-    error = e.GetDescription();
+    error = e.GetDescription().empty() ? package_path : e.GetDescription();
   } catch (const std::exception& e) {
     error = package_path + ": " + e.what();
   }
-  // Only the handlers above get here.
-  if (error.empty()) error = package_path;
+  if (error.empty()) return true;
   entries.clear();
   return false;
 }

@@ -43,7 +43,8 @@ bool PrepareRepair(BookRecord& record, std::string& message) {
   if (target_changed) platform::RemoveFile(package);
   uint64_t present = 0;
   if (!GetFileSizeOf(package, present)) present = 0;
-  record.Update([&](BookFields& f) { f.downloading_downloadedSize = static_cast<uint32_t>(present); });
+  record.Update(
+      [&](BookFields& f) { f.downloading_downloadedSize = static_cast<uint32_t>(present); });
   if (SaveRecord(record) != kBookOk) {
     message = kRecordSaveFailedMessage;
     return false;

@@ -147,8 +147,8 @@ bool ReadFileBelow(std::string_view root, std::string_view relative,
   if (dir.get() < 0) return false;
   // O_NONBLOCK: a pipe put there must not hold the reader up; the type is
   // checked right after.
-  Descriptor file(::openat(dir.get(), parts.back().c_str(),
-                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  Descriptor file(
+      ::openat(dir.get(), parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st {};
   if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   std::unique_ptr<uint8_t[]> block(new uint8_t[kReadBlockSize]);

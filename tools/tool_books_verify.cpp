@@ -83,9 +83,8 @@ int VerifyBooks(BookCollection& collection, const std::string& uid, const std::s
   return status;
 }
 
-int RepairBookFromTool(BookCollection& collection, const std::string& uid,
-                       const std::string& bsid, OwnerPoster owner,
-                       const std::function<void(BookRecord&)>& follow) {
+int RepairBookFromTool(BookCollection& collection, const std::string& uid, const std::string& bsid,
+                       OwnerPoster owner, const std::function<void(BookRecord&)>& follow) {
   StartForUser(collection, std::move(owner), uid);
   collection.StopSyncThread();
   // Work a killed run left behind is finished first, as the client would.

@@ -22,6 +22,5 @@ int VerifyBooks(BookCollection& collection, const std::string& uid, const std::s
 // intact; kExitBookDamaged or kExitBookUnchecked when it ends installed
 // but damaged or without a manifest to check it against; 1 otherwise.
 // follow waits for the book's worker, showing progress.
-int RepairBookFromTool(BookCollection& collection, const std::string& uid,
-                       const std::string& bsid, OwnerPoster owner,
-                       const std::function<void(BookRecord&)>& follow);
+int RepairBookFromTool(BookCollection& collection, const std::string& uid, const std::string& bsid,
+                       OwnerPoster owner, const std::function<void(BookRecord&)>& follow);

@@ -26,8 +26,8 @@ InstalledBookCheck Checked(BookCondition condition, BookCheck check = {}) {
   InstalledBookCheck result;
   result.condition = condition;
   result.check = std::move(check);
-  result.check.manifest_ok = condition == BookCondition::kIntact ||
-                             condition == BookCondition::kDamaged;
+  result.check.manifest_ok =
+      condition == BookCondition::kIntact || condition == BookCondition::kDamaged;
   return result;
 }
 
@@ -64,8 +64,8 @@ TEST(OpenDecision, TheLogLineNamesWhatWasFoundOnOneLine) {
   EXPECT_EQ(OpenCheckLogLine("g1", Checked(BookCondition::kIntact)), "");
   EXPECT_EQ(OpenCheckLogLine("g1", Checked(BookCondition::kNoManifest)),
             "book check g1: no manifest");
-  EXPECT_EQ(OpenCheckLogLine("g1", Checked(BookCondition::kDamaged,
-                                           {{"a\nforged line"}, {"b"}, {}, true})),
+  EXPECT_EQ(OpenCheckLogLine(
+                "g1", Checked(BookCondition::kDamaged, {{"a\nforged line"}, {"b"}, {}, true})),
             "book check g1: damaged, 1 missing, 1 changed, 0 extra: missing a\\nforged line; "
             "changed b;");
 }
@@ -172,8 +172,8 @@ TEST_F(OpenCheckedBookTest, ADamagedBookIsNotOpenedButOfferedARepair) {
 
   frame_.answers = {kMessageBoxAnswerNo};
   EXPECT_FALSE(Open());
-  ASSERT_EQ(frame_.messages,
-            std::vector<std::string>{"提示|教材文件不完整（缺少或损坏 1 个文件），是否重新下载修复？"});
+  ASSERT_EQ(frame_.messages, std::vector<std::string>{
+                                 "提示|教材文件不完整（缺少或损坏 1 个文件），是否重新下载修复？"});
   EXPECT_EQ(readers_.size(), 0u);
   EXPECT_FALSE(record_->HasDownloadWorker());
   EXPECT_NE(Log().find("book check g1: damaged, 1 missing, 0 changed, 0 extra: missing page.html;"),

@@ -37,14 +37,15 @@ class InstalledBookTest : public testing_support::Sandbox {
     manifest_ = ManifestPathFor(book_);
     ZipEntrySpec reader = Entry("bin/reader", "#!/bin/sh\necho reading\n");
     reader.unix_mode = 0755;
-    WriteFile("book.zip", MakeZip({
-                              Entry("index.html", "<html>page one</html>"),
-                              DirectoryEntry("pages/"),
-                              Entry("pages/p1.html", TextBytes(200000)),
-                              Entry("media/noise.bin", NoiseBytes(70000), ZipEntrySpec::Method::kStored),
-                              DirectoryEntry("empty/"),
-                              reader,
-                          }));
+    WriteFile("book.zip",
+              MakeZip({
+                  Entry("index.html", "<html>page one</html>"),
+                  DirectoryEntry("pages/"),
+                  Entry("pages/p1.html", TextBytes(200000)),
+                  Entry("media/noise.bin", NoiseBytes(70000), ZipEntrySpec::Method::kStored),
+                  DirectoryEntry("empty/"),
+                  reader,
+              }));
     std::string error;
     ASSERT_EQ(ExtractArchive(Path("book.zip"), book_, error), kExtractOk) << error;
     ASSERT_TRUE(ManifestFromArchive(Path("book.zip"), entries_, error)) << error;
@@ -61,7 +62,8 @@ TEST_F(InstalledBookTest, TheManifestListsWhatThePackageUnpacks) {
   ASSERT_EQ(entries_.size(), 6u);
   EXPECT_EQ(entries_[0].path, "index.html");
   EXPECT_EQ(entries_[0].size, 21u);
-  EXPECT_EQ(entries_[0].crc32, crc32(0, reinterpret_cast<const Bytef*>("<html>page one</html>"), 21));
+  EXPECT_EQ(entries_[0].crc32,
+            crc32(0, reinterpret_cast<const Bytef*>("<html>page one</html>"), 21));
   EXPECT_TRUE(entries_[1].directory);
   EXPECT_EQ(entries_[1].path, "pages");  // without its trailing "/"
   EXPECT_EQ(entries_[3].path, "media/noise.bin");
@@ -97,7 +99,11 @@ TEST_F(InstalledBookTest, EachKindOfDamageIsFoundByTheChecksThatCanSeeIt) {
   };
   const std::string outside = Path("outside");
   const Case cases[] = {
-      {"a file deleted", [&] { fs::remove(Path("book/pages/p1.html")); }, {"pages/p1.html"}, {}, {},
+      {"a file deleted",
+       [&] { fs::remove(Path("book/pages/p1.html")); },
+       {"pages/p1.html"},
+       {},
+       {},
        true},
       {"same size, other bytes",
        [&] {
@@ -105,24 +111,46 @@ TEST_F(InstalledBookTest, EachKindOfDamageIsFoundByTheChecksThatCanSeeIt) {
          data[35000] ^= 0x20;
          WriteFile("book/media/noise.bin", data);
        },
-       {}, {"media/noise.bin"}, {}, false},
-      {"another size", [&] { WriteFile("book/index.html", "<html>"); }, {}, {"index.html"}, {},
-       true},
-      {"a file added", [&] { WriteFile("book/pages/notes.txt", "mine"); }, {}, {}, {"pages/notes.txt"},
+       {},
+       {"media/noise.bin"},
+       {},
        false},
-      {"an empty directory removed", [&] { fs::remove(Path("book/empty")); }, {"empty"}, {}, {}, true},
+      {"another size",
+       [&] { WriteFile("book/index.html", "<html>"); },
+       {},
+       {"index.html"},
+       {},
+       true},
+      {"a file added",
+       [&] { WriteFile("book/pages/notes.txt", "mine"); },
+       {},
+       {},
+       {"pages/notes.txt"},
+       false},
+      {"an empty directory removed",
+       [&] { fs::remove(Path("book/empty")); },
+       {"empty"},
+       {},
+       {},
+       true},
       {"a directory where a file was",
        [&] {
          fs::remove(Path("book/index.html"));
          fs::create_directory(Path("book/index.html"));
        },
-       {}, {"index.html"}, {}, true},
+       {},
+       {"index.html"},
+       {},
+       true},
       {"a file where a directory was",
        [&] {
          fs::remove(Path("book/empty"));
          WriteFile("book/empty", "");
        },
-       {}, {"empty"}, {}, true},
+       {},
+       {"empty"},
+       {},
+       true},
       // Same content behind the link, still not what the package made.
       {"a file replaced by a link",
        [&] {
@@ -130,7 +158,10 @@ TEST_F(InstalledBookTest, EachKindOfDamageIsFoundByTheChecksThatCanSeeIt) {
          fs::remove(Path("book/index.html"));
          fs::create_symlink(outside + "/index.html", Path("book/index.html"));
        },
-       {}, {"index.html"}, {}, true},
+       {},
+       {"index.html"},
+       {},
+       true},
       // A copy of the folder elsewhere, reached through a link: nothing
       // in it is taken for the book's, nothing there is listed.
       {"a directory replaced by a link",
@@ -140,18 +171,31 @@ TEST_F(InstalledBookTest, EachKindOfDamageIsFoundByTheChecksThatCanSeeIt) {
          fs::remove_all(Path("book/pages"));
          fs::create_directory_symlink(outside + "/pages", Path("book/pages"));
        },
-       {}, {"pages", "pages/p1.html"}, {}, true},
-      {"a link added", [&] { fs::create_directory_symlink("/etc", Path("book/etc")); }, {}, {},
-       {"etc"}, false},
+       {},
+       {"pages", "pages/p1.html"},
+       {},
+       true},
+      {"a link added",
+       [&] { fs::create_directory_symlink("/etc", Path("book/etc")); },
+       {},
+       {},
+       {"etc"},
+       false},
       // A reader of the file would wait for a writer that never comes.
       {"a pipe instead of a file",
        [&] {
          fs::remove(Path("book/index.html"));
          ASSERT_EQ(mkfifo(Path("book/index.html").c_str(), 0644), 0);
        },
-       {}, {"index.html"}, {}, true},
-      {"the whole book gone", [&] { fs::remove_all(book_); },
-       {"index.html", "pages", "pages/p1.html", "media/noise.bin", "empty", "bin/reader"}, {}, {},
+       {},
+       {"index.html"},
+       {},
+       true},
+      {"the whole book gone",
+       [&] { fs::remove_all(book_); },
+       {"index.html", "pages", "pages/p1.html", "media/noise.bin", "empty", "bin/reader"},
+       {},
+       {},
        true},
   };
   for (const Case& c : cases) {
@@ -191,7 +235,8 @@ TEST_F(InstalledBookTest, WithoutAUsableManifestNothingIsChecked) {
          std::string text = ReadFile("book.manifest");
          WriteFile("book.manifest", text.substr(0, text.size() / 2));
        }},
-      {"a directory", [&] {
+      {"a directory",
+       [&] {
          fs::remove(manifest_);
          fs::create_directory(manifest_);
        }},
@@ -377,8 +422,8 @@ TEST_F(ManifestFileTest, NamesAreTakenAsTheInstallationWritesThem) {
   ASSERT_TRUE(ManifestFromArchive(Path("p.zip"), entries, error)) << error;
   Names paths;
   for (const ManifestEntry& e : entries) paths.push_back(e.path);
-  EXPECT_EQ(paths, (Names{"lead/slash.txt", "win/sep.txt", "double/slash.txt", "again.txt",
-                          "教材.txt"}));
+  EXPECT_EQ(paths,
+            (Names{"lead/slash.txt", "win/sep.txt", "double/slash.txt", "again.txt", "教材.txt"}));
   EXPECT_EQ(entries[3].size, 14u);  // the later entry, which overwrites the first on disk
 
   // Unpacked for real, the tree is exactly what the manifest says.

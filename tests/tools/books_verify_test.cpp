@@ -67,8 +67,9 @@ class BooksVerifyTest : public testing_support::Sandbox {
   // The package as the service publishes it, and what it unpacks to.
   std::vector<ManifestEntry> PublishedEntries(const std::string& gid) {
     std::string package = Path(gid + ".zip");
-    CommandResult fetch = RunCommand(
-        "/usr/bin/curl", {"-sf", "-o", package, service_.Url("/data/books/" + gid + "/" + gid + ".zip")});
+    CommandResult fetch =
+        RunCommand("/usr/bin/curl",
+                   {"-sf", "-o", package, service_.Url("/data/books/" + gid + "/" + gid + ".zip")});
     EXPECT_EQ(fetch.exit_code, 0);
     std::vector<ManifestEntry> entries;
     std::string error;
@@ -183,14 +184,17 @@ TEST_F(BooksVerifyTest, VerifyAllReportsEveryInstalledBook) {
   fs::remove(ManifestPathFor(InstallDir("g1001")));
   CommandResult damaged = Books({"verify", "--all"});
   EXPECT_EQ(damaged.exit_code, kExitDamaged);
-  EXPECT_EQ(damaged.out, "g1001: no manifest\nmissing edition.txt\ng1003: damaged (1 missing, 0 changed, 0 extra)\n");
+  EXPECT_EQ(
+      damaged.out,
+      "g1001: no manifest\nmissing edition.txt\ng1003: damaged (1 missing, 0 changed, 0 extra)\n");
 }
 
 TEST_F(BooksVerifyTest, AManifestNamingFilesOutsideTheBookChecksNothing) {
   InstallWithManifest("b1001", "g1001");
   testing_support::WriteBytes(program_ + "/data/books/books/g1001/outside.txt", "x");
-  testing_support::WriteBytes(ManifestPathFor(InstallDir("g1001")),
-                              "tomerack-book-manifest 1 g1001\nf 1 8cdc1683 ../outside.txt\nend 1\n");
+  testing_support::WriteBytes(
+      ManifestPathFor(InstallDir("g1001")),
+      "tomerack-book-manifest 1 g1001\nf 1 8cdc1683 ../outside.txt\nend 1\n");
   CommandResult verify = Books({"verify", "b1001"});
   EXPECT_EQ(verify.exit_code, kExitUnchecked);
   EXPECT_EQ(verify.out, "g1001: no manifest\n");
