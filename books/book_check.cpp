@@ -2,6 +2,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <numeric>
 #include <set>
 
 #include "books/book_manifest.h"
@@ -17,28 +18,28 @@ std::string NativeKey(const std::string& path) {
   return platform::ToNativePath(path);
 }
 
-bool ContentMatches(const std::string& install_dir, const ManifestEntry& entry) {
+bool ContentMatches(platform::TreeReader& tree, const ManifestEntry& entry) {
   uLong crc = crc32(0L, Z_NULL, 0);
   uint64_t size = 0;
-  bool read = platform::ReadFileBelow(install_dir, entry.path, [&](const uint8_t* data, size_t n) {
+  bool read = tree.ReadFile(entry.path, [&](const uint8_t* data, size_t n) {
     crc = crc32(crc, data, static_cast<uInt>(n));
     size += n;
   });
   return read && size == entry.size && static_cast<uint32_t>(crc) == entry.crc32;
 }
 
-void CheckEntry(const std::string& install_dir, const ManifestEntry& entry, CheckDepth depth,
-                BookCheck& check) {
-  platform::NodeInfo node = platform::InspectBelow(install_dir, entry.path);
-  if (node.kind == platform::NodeKind::kMissing) {
-    check.missing.push_back(entry.path);
-    return;
-  }
+enum class Verdict { kSame, kMissing, kChanged };
+
+Verdict CheckEntry(platform::TreeReader& tree, const ManifestEntry& entry, CheckDepth depth) {
+  // Never looked at: a reader refuses such manifests, this is for callers
+  // that made their entries themselves.
+  if (!IsSafeManifestPath(entry.path)) return Verdict::kChanged;
+  platform::NodeInfo node = tree.Inspect(entry.path);
+  if (node.kind == platform::NodeKind::kMissing) return Verdict::kMissing;
   bool same = entry.directory ? node.kind == platform::NodeKind::kDirectory
                               : node.kind == platform::NodeKind::kFile && node.size == entry.size;
-  if (same && !entry.directory && depth == CheckDepth::kFull)
-    same = ContentMatches(install_dir, entry);
-  if (!same) check.changed.push_back(entry.path);
+  if (same && !entry.directory && depth == CheckDepth::kFull) same = ContentMatches(tree, entry);
+  return same ? Verdict::kSame : Verdict::kChanged;
 }
 
 // Everything below the directory that is neither a directory nor named by
@@ -59,21 +60,29 @@ void FindExtras(const std::string& install_dir, const std::set<std::string>& nam
 
 BookCheck CheckBookAgainst(const std::string& install_dir,
                            const std::vector<ManifestEntry>& entries, CheckDepth depth) {
+  // Looked at in the order of their paths, so that the entries of one
+  // folder follow each other and its directories are opened once; reported
+  // in the manifest's order.
+  std::vector<size_t> order(entries.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return entries[a].path < entries[b].path; });
+  std::vector<Verdict> verdicts(entries.size());
+  platform::TreeReader tree(install_dir);
+  for (size_t i : order) verdicts[i] = CheckEntry(tree, entries[i], depth);
+
   BookCheck check;
   check.manifest_ok = true;
-  std::set<std::string> named;
-  for (const ManifestEntry& entry : entries) {
-    // Never looked at: a reader refuses such manifests, this is for callers
-    // that made their entries themselves.
-    if (!IsSafeManifestPath(entry.path)) {
-      check.changed.push_back(entry.path);
-      continue;
-    }
-    CheckEntry(install_dir, entry, depth, check);
-    // A file where a directory should be is changed already, not extra.
-    named.insert(NativeKey(entry.path));
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (verdicts[i] == Verdict::kMissing) check.missing.push_back(entries[i].path);
+    if (verdicts[i] == Verdict::kChanged) check.changed.push_back(entries[i].path);
   }
-  if (depth == CheckDepth::kFull) FindExtras(install_dir, named, check);
+  if (depth == CheckDepth::kFull) {
+    // A file where a directory should be is changed already, not extra.
+    std::set<std::string> named;
+    for (const ManifestEntry& entry : entries) named.insert(NativeKey(entry.path));
+    FindExtras(install_dir, named, check);
+  }
   return check;
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -64,35 +65,37 @@ NodeKind KindOfError(int error) {
   return NodeKind::kOther;
 }
 
-// Walks the first count parts as directories without following links. The
-// directory's descriptor, or -1 with kind saying what stood in the way.
-int OpenDirectories(int root_fd, const std::vector<std::string>& parts, size_t count,
-                    NodeKind& kind) {
-  Descriptor dir(::dup(root_fd));
-  if (dir.get() < 0) {
+// Opens the directory name below dir without following a link. Its
+// descriptor, or -1 with kind saying what stood in the way.
+int OpenDirectoryBelow(int dir, const std::string& name, NodeKind& kind) {
+  struct stat st {};
+  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    kind = KindOfError(errno);
+    return -1;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    kind = S_ISLNK(st.st_mode) ? NodeKind::kLink : NodeKind::kOther;
+    return -1;
+  }
+  // Swapped for a link since the look above, the open fails.
+  int fd = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) kind = errno == EACCES ? NodeKind::kUnreadable : NodeKind::kLink;
+  return fd;
+}
+
+// Walks parts as directories from dir; the last one's descriptor, or -1.
+int OpenDirectories(int dir, const std::vector<std::string>& parts, NodeKind& kind) {
+  Descriptor current(::dup(dir));
+  if (current.get() < 0) {
     kind = NodeKind::kUnreadable;
     return -1;
   }
-  for (size_t i = 0; i < count; ++i) {
-    struct stat st {};
-    if (::fstatat(dir.get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      kind = KindOfError(errno);
-      return -1;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-      kind = S_ISLNK(st.st_mode) ? NodeKind::kLink : NodeKind::kOther;
-      return -1;
-    }
-    // Swapped for a link since the look above, the open fails.
-    int next =
-        ::openat(dir.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0) {
-      kind = errno == EACCES ? NodeKind::kUnreadable : NodeKind::kLink;
-      return -1;
-    }
-    dir.Reset(next);
+  for (const std::string& part : parts) {
+    int next = OpenDirectoryBelow(current.get(), part, kind);
+    if (next < 0) return -1;
+    current.Reset(next);
   }
-  return dir.Release();
+  return current.Release();
 }
 
 bool HasDotComponent(const std::vector<std::string>& parts) {
@@ -102,32 +105,69 @@ bool HasDotComponent(const std::vector<std::string>& parts) {
   return false;
 }
 
-int OpenRoot(std::string_view root) {
-  return ::open(ToNativePath(root).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
 }  // namespace
 
-NodeInfo InspectBelow(std::string_view root, std::string_view relative) {
+TreeReader::TreeReader(std::string_view root) {
+  root_fd_ = ::open(ToNativePath(root).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  root_error_ = root_fd_ < 0 ? errno : 0;
+}
+
+TreeReader::~TreeReader() {
+  CloseChain(0);
+  if (root_fd_ >= 0) ::close(root_fd_);
+}
+
+void TreeReader::CloseChain(size_t keep) {
+  while (chain_fds_.size() > keep) {
+    ::close(chain_fds_.back());
+    chain_fds_.pop_back();
+    chain_names_.pop_back();
+  }
+  if (deep_fd_ >= 0) ::close(deep_fd_);
+  deep_fd_ = -1;
+}
+
+int TreeReader::ParentOf(const std::vector<std::string>& parts, NodeKind& kind) {
+  if (root_fd_ < 0) {
+    kind = KindOfError(root_error_);
+    return -1;
+  }
+  const size_t needed = parts.size() - 1;
+  const size_t chained = std::min(needed, kChainDepth);
+  size_t common = 0;
+  while (common < chained && common < chain_names_.size() && chain_names_[common] == parts[common])
+    ++common;
+  CloseChain(common);
+  while (chain_fds_.size() < chained) {
+    int dir = chain_fds_.empty() ? root_fd_ : chain_fds_.back();
+    int fd = OpenDirectoryBelow(dir, parts[chain_fds_.size()], kind);
+    if (fd < 0) return -1;
+    chain_names_.push_back(parts[chain_fds_.size()]);
+    chain_fds_.push_back(fd);
+  }
+  int dir = chain_fds_.empty() ? root_fd_ : chain_fds_.back();
+  if (needed == chained) return dir;
+  std::vector<std::string> rest(parts.begin() + static_cast<long>(chained),
+                                parts.begin() + static_cast<long>(needed));
+  deep_fd_ = OpenDirectories(dir, rest, kind);
+  return deep_fd_;
+}
+
+NodeInfo TreeReader::Inspect(std::string_view relative) {
   NodeInfo info;
   std::vector<std::string> parts = Components(ToNativePath(relative));
   if (HasDotComponent(parts)) {
     info.kind = NodeKind::kOther;
     return info;
   }
-  Descriptor root_fd(OpenRoot(root));
-  if (root_fd.get() < 0) {
-    info.kind = KindOfError(errno);
-    return info;
-  }
   if (parts.empty()) {
-    info.kind = NodeKind::kDirectory;
+    info.kind = root_fd_ >= 0 ? NodeKind::kDirectory : KindOfError(root_error_);
     return info;
   }
-  Descriptor dir(OpenDirectories(root_fd.get(), parts, parts.size() - 1, info.kind));
-  if (dir.get() < 0) return info;
+  int dir = ParentOf(parts, info.kind);
+  if (dir < 0) return info;
   struct stat st {};
-  if (::fstatat(dir.get(), parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(dir, parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     info.kind = KindOfError(errno);
     return info;
   }
@@ -136,19 +176,17 @@ NodeInfo InspectBelow(std::string_view root, std::string_view relative) {
   return info;
 }
 
-bool ReadFileBelow(std::string_view root, std::string_view relative,
-                   const std::function<void(const uint8_t*, size_t)>& sink) {
+bool TreeReader::ReadFile(std::string_view relative,
+                          const std::function<void(const uint8_t*, size_t)>& sink) {
   std::vector<std::string> parts = Components(ToNativePath(relative));
   if (parts.empty() || HasDotComponent(parts)) return false;
-  Descriptor root_fd(OpenRoot(root));
-  if (root_fd.get() < 0) return false;
   NodeKind kind = NodeKind::kMissing;
-  Descriptor dir(OpenDirectories(root_fd.get(), parts, parts.size() - 1, kind));
-  if (dir.get() < 0) return false;
+  int dir = ParentOf(parts, kind);
+  if (dir < 0) return false;
   // O_NONBLOCK: a pipe put there must not hold the reader up; the type is
   // checked right after.
   Descriptor file(
-      ::openat(dir.get(), parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+      ::openat(dir, parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st {};
   if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   std::unique_ptr<uint8_t[]> block(new uint8_t[kReadBlockSize]);
@@ -163,7 +201,7 @@ bool ReadFileBelow(std::string_view root, std::string_view relative,
 
 bool WalkBelow(std::string_view root,
                const std::function<void(const std::string& relative, NodeKind kind)>& visit) {
-  Descriptor root_fd(OpenRoot(root));
+  Descriptor root_fd(::open(ToNativePath(root).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (root_fd.get() < 0) return false;
   // Native relative paths of the directories still to read; a directory is
   // opened afresh from the root, component by component, so that one
@@ -174,7 +212,7 @@ bool WalkBelow(std::string_view root,
     pending.pop_back();
     std::vector<std::string> parts = Components(directory);
     NodeKind kind = NodeKind::kMissing;
-    Descriptor dir(OpenDirectories(root_fd.get(), parts, parts.size(), kind));
+    Descriptor dir(OpenDirectories(root_fd.get(), parts, kind));
     DIR* stream = dir.get() >= 0 ? ::fdopendir(dir.get()) : nullptr;
     if (stream == nullptr) {
       if (!directory.empty()) visit(FromNativePath(directory), NodeKind::kUnreadable);
