@@ -6,6 +6,7 @@
 
 #include "platform/file_system.h"
 #include "util/file_io.h"
+#include "util/path_names.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_exception.h"
 
@@ -319,6 +320,10 @@ bool WriteBookManifest(const std::string& manifest_path, const std::string& pack
   std::string text = ManifestText(package_id, entries);
   if (text.size() > kMaxManifestBytes) return false;
   return WriteWholeFileAtomically(text.data(), text.size(), manifest_path);
+}
+
+void RemoveAbandonedManifestWrites(const std::string& install_dir) {
+  platform::RemoveAbandonedReplacements(GetParentDirectory(ManifestPathFor(install_dir)));
 }
 
 bool ReadBookManifest(const std::string& manifest_path, std::string& package_id,

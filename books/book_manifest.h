@@ -56,6 +56,11 @@ std::string ManifestPathFor(const std::string& install_dir);
                                      const std::string& package_id,
                                      const std::vector<ManifestEntry>& entries);
 
+// Removes what writes of manifests beside install_dir left when their
+// process was killed before the rename (temporary files of processes that
+// no longer run). For the start after a kill.
+void RemoveAbandonedManifestWrites(const std::string& install_dir);
+
 // Reads a manifest. False, with both outputs emptied, when the file is
 // missing, unreadable, over the limits, or not exactly in the format above.
 [[nodiscard]] bool ReadBookManifest(const std::string& manifest_path, std::string& package_id,

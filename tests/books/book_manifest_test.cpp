@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -404,6 +405,25 @@ TEST_F(ManifestFileTest, WritingReplacesTheFileInOneStepAndRefusesBadEntries) {
   size_t files = 0;
   for (const auto& e : fs::directory_iterator(dir())) files += e.is_regular_file() ? 1 : 0;
   EXPECT_EQ(files, 1u);
+}
+
+// A write killed before its rename leaves its temporary file; the next
+// start removes it, but never one of a write still under way.
+TEST_F(ManifestFileTest, WritesOfKilledProcessesAreCleanedUp) {
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  std::string killed = "book.manifest.tmp" + std::to_string(child) + "-0";
+  std::string running = "book.manifest.tmp" + std::to_string(getpid()) + "-0";
+  WriteFile(killed, "half");
+  WriteFile(running, "half");
+  WriteFile("book/page.html", "page");
+
+  RemoveAbandonedManifestWrites(Path("book"));
+  EXPECT_FALSE(Exists(killed));
+  EXPECT_TRUE(Exists(running));
+  EXPECT_TRUE(Exists("book/page.html"));
 }
 
 TEST_F(ManifestFileTest, NamesAreTakenAsTheInstallationWritesThem) {

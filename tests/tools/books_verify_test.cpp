@@ -173,7 +173,7 @@ TEST_F(BooksVerifyTest, BooksWithoutManifestOrDirectoryAreRepaired) {
   }
 }
 
-TEST_F(BooksVerifyTest, VerifyAllReportsEveryInstalledBook) {
+TEST_F(BooksVerifyTest, VerifyAllReportsEveryInstalledBookAndNoUninstalledOne) {
   InstallWithManifest("b1001", "g1001");
   InstallWithManifest("b1003", "g1003");
   CommandResult clean = Books({"verify", "--all"});
@@ -187,6 +187,13 @@ TEST_F(BooksVerifyTest, VerifyAllReportsEveryInstalledBook) {
   EXPECT_EQ(
       damaged.out,
       "g1001: no manifest\nmissing edition.txt\ng1003: damaged (1 missing, 0 changed, 0 extra)\n");
+
+  // An uninstalled book takes its manifest with it, and is no longer checked.
+  ASSERT_EQ(Books({"uninstall", "b1003"}).exit_code, 0);
+  EXPECT_FALSE(fs::exists(ManifestPathFor(InstallDir("g1003"))));
+  CommandResult rest = Books({"verify", "--all"});
+  EXPECT_EQ(rest.exit_code, kExitUnchecked);
+  EXPECT_EQ(rest.out, "g1001: no manifest\n");
 }
 
 TEST_F(BooksVerifyTest, AManifestNamingFilesOutsideTheBookChecksNothing) {
