@@ -101,12 +101,13 @@ struct BookCheck {
 };
 
 // Compares the install directory with its manifest (see CheckDepth for what
-// each depth looks at). Nothing below the
-// directory is followed: a link where the manifest expects a file or
-// directory is changed, a link or anything else the manifest does not name
-// is extra, and a name never leads out of the directory. An install
-// directory that is gone makes every entry missing. With the manifest
-// missing or unusable, manifest_ok is false and the lists are empty.
+// each depth looks at). Nothing below the directory is followed: a link
+// where the manifest expects a file or directory is changed, a link or
+// anything else the manifest does not name is extra, and a name never leads
+// out of the directory. An install directory that is gone makes every entry
+// missing. With the manifest missing or unusable, manifest_ok is false and
+// the lists are empty. Missing and changed entries come in manifest order,
+// extra files sorted.
 BookCheck CheckInstalledBook(const std::string& install_dir, const std::string& manifest_path,
                              CheckDepth depth);
 
