@@ -1,14 +1,17 @@
 #include "app/reader_launch.h"
 
+#include "app/book_open_check.h"
 #include "app/notification_windows.h"
 #include "books/book_collection.h"
 #include "books/book_paths.h"
 #include "books/book_record.h"
+#include "books/book_repair.h"
 #include "browser/window_frame.h"
 #include "config/daily_log.h"
 #include "config/program_paths.h"
 #include "platform/codepage.h"
 #include "platform/ini_file.h"
+#include "platform/ui_loop.h"
 #include "util/file_io.h"
 #include "util/path_names.h"
 
@@ -22,6 +25,26 @@ constexpr int kYesNoQuestion = kMessageBoxYesNo | 0x20;  // with the question ic
 int AskUser(WindowFrame* frame, const std::string& text, const std::string& caption, int type) {
   if (frame == nullptr) return kMessageBoxAnswerOk;
   return frame->MessageBox(text, caption, type);
+}
+
+// The book's files looked at before its reader starts. False when they are
+// damaged: the user was offered a repair, which runs as the tool's does.
+bool FilesAllowOpening(ReaderLaunchContext& context, const BookRecord& record,
+                       const std::string& bsid, const std::string& reader_path) {
+  InstalledBookCheck files = CheckRecordedBook(record, CheckDepth::kSizesOnly);
+  std::string log_line = OpenCheckLogLine(record.BookId(), files);
+  if (!log_line.empty()) WriteLogLine(log_line);
+  if (DecideBeforeOpening(files) == OpenDecision::kOpen) return true;
+  int answer = AskUser(context.frame, RepairQuestion(DamagedFileCount(files)), kNotificationCaption,
+                       kYesNoQuestion);
+  if (answer != kMessageBoxAnswerYes) return false;
+  // The reader must not hold files of the book while they are replaced.
+  if (!reader_path.empty()) context.readers.Terminate(reader_path);
+  BookOperationResult result;
+  platform::RunKeepingUiAlive([&] { result = RepairBook(context.collection, bsid); });
+  if (result.code != 0 && !result.message.empty())
+    context.collection.ShowCollectionMessage(result.message, 0);
+  return false;
 }
 
 }  // namespace
@@ -107,6 +130,7 @@ bool OpenBookInReader(ReaderLaunchContext& context, const std::string& bsid) {
     AskUser(context.frame, kBookNotInstalledMessage, kNotificationCaption, 0);
     return false;
   }
+  if (!FilesAllowOpening(context, *record, bsid, reader_path)) return false;
   if (reader_path.empty() || !FileExists(reader_path)) {
     AskUser(context.frame, kBookFilesMissingMessage, kNotificationCaption, 0);
     return false;

@@ -76,5 +76,7 @@ struct ReaderLaunchContext {
 };
 
 // Opens the book the catalogue maps bsid to, telling the user why when it
-// cannot. True when a reader was started.
+// cannot. A book whose manifest shows files missing or changed is not
+// opened: the user is asked whether to repair it (book_open_check.h). True
+// when a reader was started.
 bool OpenBookInReader(ReaderLaunchContext& context, const std::string& bsid);

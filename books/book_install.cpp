@@ -1,6 +1,7 @@
 #include "books/book_install.h"
 
 #include "books/book_collection.h"
+#include "books/book_manifest.h"
 #include "books/book_paths.h"
 #include "books/book_results.h"
 #include "books/install_swap.h"
@@ -92,6 +93,15 @@ int InstallPackage(BookRecord& record, StagedContent staged, const std::string& 
     }
     result = ExtractPackage(record, package, staging);
   }
+  if (result == kBookOk) {
+    // The list of what the package unpacked to, for checking the book later.
+    std::vector<ManifestEntry> entries;
+    std::string error;
+    if (!ManifestFromArchive(package, entries, error) ||
+        !WriteBookManifest(ManifestPathFor(staging), fields.downloading_bookPackageID, entries)) {
+      WriteLogLine("install " + fields.bookID + ": no manifest (" + error + ")");
+    }
+  }
   if (result == kBookOk && !SwapInStaging(directory)) {
     WriteLogLine("ERR install " + fields.bookID + ": cannot move " + staging + " to " + directory);
     record.SetMessage(kDirectoryBusyMessage);
@@ -100,6 +110,7 @@ int InstallPackage(BookRecord& record, StagedContent staged, const std::string& 
   if (result != kBookOk) {
     // Half an edition is of no use to anyone: the staging directory goes in
     // every case, and the book stays as it was.
+    platform::RemoveFile(ManifestPathFor(staging));
     RemoveDirectoryTree(staging);
     uint64_t free_mb = FreeSpaceForBook(record, root);
     int counter = record.IncrementErrorCount();

@@ -27,9 +27,10 @@ void SettleInstallDirectories(const std::string& install_dir, bool install_recor
 void PutBackSetAside(const std::string& install_dir);
 
 // Puts the complete staging directory in place of the install directory:
-// the old edition (if any) is set aside, the staging directory renamed. On
-// failure the old edition is back and false is returned; the staging
-// directory then stays for the caller to remove.
+// the old edition (if any) is set aside, the staging directory renamed, and
+// the staging directory's manifest (if any) becomes the book's. On failure
+// the old edition is back and false is returned; the staging directory then
+// stays for the caller to remove.
 [[nodiscard]] bool SwapInStaging(const std::string& install_dir);
 
 // Removes the set-aside old edition once the record names the new one.

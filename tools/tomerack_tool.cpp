@@ -22,14 +22,15 @@ constexpr const char kHelp[] =
     "  db FILE [--names-only] [--sql SQL]\n"
     "                                  a data file's tables (or names, or one statement) as JSON\n"
     "  books --program-dir DIR --uid UID start | sync | status | download BSID |\n"
-    "        upgrade BSID | uninstall BSID\n"
+    "        upgrade BSID | uninstall BSID | verify BSID|--all | repair BSID\n"
     "                                  the client's book work without its window\n"
     "  keygen PRIVATE-KEY-FILE         make an upgrade signing key (PEM, owner-only);\n"
     "                                  prints the public key text for UpgradePublicKey\n"
     "  sign PRIVATE-KEY-FILE PROGRAM VERSION [OUT]\n"
     "                                  sign an upgrade program with its version text;\n"
     "                                  OUT defaults to upgrade.sig beside PROGRAM\n"
-    "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
+    "Exit status: 0 success, 1 failure, 2 wrong usage; books verify and repair:\n"
+    "3 a book is damaged, 4 a book could not be checked.\n";
 
 int Dispatch(const std::string& command, Arguments args) {
   if (command == "seal") return RunSeal(std::move(args));

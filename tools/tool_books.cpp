@@ -1,5 +1,5 @@
 // books --program-dir DIR --uid UID start | sync | status | download BSID |
-//       upgrade BSID | uninstall BSID
+//       upgrade BSID | uninstall BSID | verify BSID|--all | repair BSID
 //
 // The client's book work without its window, on the client's own program
 // directory: what administrators use to preload classroom machines. Tips
@@ -20,6 +20,7 @@
 #include "books/status_report.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
+#include "tools/tool_books_verify.h"
 #include "tools/tool_common.h"
 #include "util/directory_tree.h"
 #include "util/file_io.h"
@@ -29,7 +30,7 @@ namespace {
 
 constexpr const char kUsage[] =
     "usage: tomerack-tool books --program-dir DIR --uid UID start | sync | status |\n"
-    "       download BSID | upgrade BSID | uninstall BSID";
+    "       download BSID | upgrade BSID | uninstall BSID | verify BSID|--all | repair BSID";
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 
@@ -173,7 +174,8 @@ int RunBooks(Arguments args) {
   TakeOption(args, "--uid", uid_utf8);
   if (uid_utf8.empty() || args.empty()) return Fail(kUsage, kExitUsage);
   const std::string command = args[0];
-  bool needs_book = command == "download" || command == "upgrade" || command == "uninstall";
+  bool needs_book = command == "download" || command == "upgrade" || command == "uninstall" ||
+                    command == "verify" || command == "repair";
   bool plain = command == "start" || command == "sync" || command == "status";
   if (!(needs_book ? args.size() == 2 : plain && args.size() == 1)) return Fail(kUsage, kExitUsage);
   if (!platform::IsRepresentableInGbk(uid_utf8))
@@ -207,7 +209,15 @@ int RunBooks(Arguments args) {
     if (command == "start") status = Start(collection, uid);
     if (command == "sync") status = Sync(collection, uid);
     if (command == "status") status = Status(collection, uid);
-    if (needs_book) status = Operate(collection, uid, command, platform::Utf8ToGbk(args[1]));
+    std::string book = needs_book ? platform::Utf8ToGbk(args[1]) : std::string();
+    if (command == "verify") {
+      status = VerifyBooks(collection, uid, book);
+    } else if (command == "repair") {
+      status = RepairBookFromTool(collection, uid, book, ConsoleOwner(collection),
+                                  [&collection](BookRecord& r) { FollowDownload(collection, r); });
+    } else if (needs_book) {
+      status = Operate(collection, uid, command, book);
+    }
   }  // every thread of the collection has ended here
   ReleaseStartupConfiguration();
   return status;

@@ -10,6 +10,7 @@
 
 #include "books/book_collection.h"
 #include "books/book_install.h"
+#include "books/book_manifest.h"
 #include "books/book_operations.h"
 #include "books/book_paths.h"
 #include "books/book_results.h"
@@ -109,6 +110,8 @@ class StreamedInstallTest : public testing_support::ProgramDirSandbox {
     install_dir_ = InstallDirPath(PackagePathOf(f));
     fs::create_directories(install_dir_);
     testing_support::WriteBytes(install_dir_ + "/old.txt", "old edition");
+    ASSERT_TRUE(WriteBookManifest(ManifestPathFor(install_dir_), "old",
+                                  {{"old.txt", 11, CrcOf("old edition", 0, 11), false}}));
   }
   void TearDown() override {
     collection_.reset();
@@ -138,6 +141,9 @@ class StreamedInstallTest : public testing_support::ProgramDirSandbox {
     EXPECT_EQ(testing_support::ReadBytes(install_dir_ + "/old.txt"), "old edition");
     EXPECT_FALSE(fs::exists(install_dir_ + ".staging"));
     EXPECT_FALSE(fs::exists(install_dir_ + ".old"));
+    // Its manifest stays, and the book checks out against it.
+    EXPECT_TRUE(
+        CheckInstalledBook(install_dir_, ManifestPathFor(install_dir_), CheckDepth::kFull).Intact());
   }
 
   std::string package_;
@@ -181,6 +187,13 @@ TEST_F(StreamedInstallTest, StreamedUpgradeEqualsTheUnpackedPackage) {
     EXPECT_EQ(record_->Fields().bookStatus, kBookInstalled);
     EXPECT_EQ(record_->Fields().bookPackageID, "g1");
     EXPECT_EQ(TreeOf(install_dir_), expected);
+    // The new edition's manifest came with it.
+    std::string listed_package;
+    std::vector<ManifestEntry> listed;
+    EXPECT_TRUE(ReadBookManifest(ManifestPathFor(install_dir_), listed_package, listed));
+    EXPECT_EQ(listed_package, "g1");
+    EXPECT_TRUE(
+        CheckInstalledBook(install_dir_, ManifestPathFor(install_dir_), CheckDepth::kFull).Intact());
     EXPECT_FALSE(fs::exists(PackagePathOf(record_->Fields())));
     EXPECT_FALSE(fs::exists(install_dir_ + ".staging"));
     EXPECT_FALSE(fs::exists(install_dir_ + ".old"));
