@@ -69,6 +69,7 @@ int InstallPackage(BookRecord& record, StagedContent staged, const std::string& 
   // An edition left set aside by an interrupted swap is the installed one
   // until the record names another.
   PutBackSetAside(directory);
+  RemoveAbandonedManifestWrites(directory);
   // The edition installed now stays, whatever happens to the new one.
   const bool had_edition = platform::IsDirectory(directory);
 

@@ -52,6 +52,7 @@ inline std::string PhaseOf(const FaultPointLine& p, const std::string& install_d
   if (uninstalling && (below(install_dir) || below(install_dir + ".staging") ||
                        below(install_dir + ".old")))
     return "uninstall";
+  if (path.rfind(install_dir, 0) == 0 && has(".manifest")) return "manifest";
   // The renames that put a new edition in place, and the old edition's removal.
   if ((p.kind == "rename" && (path == install_dir || path == install_dir + ".old")) ||
       below(install_dir + ".old"))
