@@ -45,8 +45,9 @@ class OutputFile {
 // the directories met on the way open (up to kMostOpenDirectories): a file in
 // a folder met before costs one open instead of a walk from the root. A
 // directory held open is the one found on the way, whatever happens to its
-// name meanwhile; one that was removed is looked up again. One thread at a
-// time.
+// name meanwhile; one that was removed is looked up again. When the process
+// runs out of descriptors, the ones held are given back and the file is
+// tried once more. One thread at a time.
 class OutputTree {
  public:
   static constexpr size_t kMostOpenDirectories = 256;
@@ -61,6 +62,7 @@ class OutputTree {
   OutputFile CreateFile(std::string_view relative);
 
  private:
+  OutputFile CreateOnce(const std::vector<std::string>& parts, std::string_view relative);
   // The descriptor of the directory made of the first count parts (0: the
   // root), walked and created as needed; -1 with errno set.
   int Directory(const std::vector<std::string>& parts, size_t count);

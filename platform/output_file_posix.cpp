@@ -172,12 +172,24 @@ int OutputTree::Directory(const std::vector<std::string>& parts, size_t count) {
 }
 
 OutputFile OutputTree::CreateFile(std::string_view relative) {
-  OutputFile file;
   std::vector<std::string> parts = Components(ToNativePath(relative));
   if (parts.empty() || IsDotComponent(parts.back())) {
     errno = EINVAL;
-    return file;
+    return OutputFile();
   }
+  OutputFile file = CreateOnce(parts, relative);
+  // The directories held open count against the process's descriptors;
+  // when those run out, they are given back first.
+  if (!file.IsOpen() && (errno == EMFILE || errno == ENFILE) && !open_.empty()) {
+    CloseAll();
+    file = CreateOnce(parts, relative);
+  }
+  return file;
+}
+
+OutputFile OutputTree::CreateOnce(const std::vector<std::string>& parts,
+                                  std::string_view relative) {
+  OutputFile file;
   int dir = Directory(parts, parts.size() - 1);
   if (dir < 0) return file;
   // A directory held open that was removed since (with the whole tree, as

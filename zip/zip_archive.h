@@ -60,7 +60,8 @@ class CZipArchive {
   // more than its own, so extracting every entry writes at most this.
   uint64_t GetDeclaredSize() const { return central_dir_.declared_size(); }
 
-  // Writes entry index below destination. True when the entry was written
+  // Writes entry index below destination; the folders met stay open for the
+  // next entries until Close (platform::OutputTree). True when the entry was written
   // completely and its CRC-32 matched. False for an encrypted entry, short
   // data, attributes that could not be set (message untouched), for a file
   // that could not be created or written or data that could not be inflated

@@ -1,6 +1,9 @@
 // Files made below a root through directories kept open between files.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -69,6 +72,31 @@ TEST_F(OutputTreeTest, LinksAreNeverFollowed) {
   EXPECT_EQ(ReadFile("outside/victim.txt"), "keep");
   EXPECT_FALSE(std::filesystem::is_symlink(Path("root/soft.txt")));
   EXPECT_EQ(ReadFile("root/hard.txt"), "new");
+}
+
+// With few descriptors left to the process, the directories held open are
+// given back rather than failing the next file. In a child process: the
+// limit is the process's.
+TEST_F(OutputTreeTest, GivesBackItsDirectoriesWhenDescriptorsRunOut) {
+  std::filesystem::create_directory(Path("root"));
+  const std::string root = Path("root");
+  EXPECT_EXIT(
+      {
+        struct rlimit few {};
+        few.rlim_cur = few.rlim_max = 32;
+        if (::setrlimit(RLIMIT_NOFILE, &few) != 0) std::exit(2);
+        platform::OutputTree tree(root);
+        for (int i = 0; i < 100; ++i) {
+          const std::string name = "f" + std::to_string(i) + "/p.txt";
+          if (!tree.CreateFile(name).IsOpen()) {
+            std::fprintf(stderr, "%s failed\n", name.c_str());
+            std::exit(1);
+          }
+        }
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_TRUE(Exists("root/f99/p.txt"));
 }
 
 TEST_F(OutputTreeTest, RefusesDotNamesAndAMissingRoot) {
