@@ -52,6 +52,12 @@ class File {
   bool IsOpen() const { return fd_ >= 0; }
   // Reads up to count bytes; returns the number read, or -1.
   int64_t Read(void* buffer, size_t count);
+  // Reads up to count bytes at offset without using or moving the file's
+  // position; returns the number read, or -1.
+  int64_t ReadAt(void* buffer, size_t count, int64_t offset) const;
+  // The same open file under a descriptor of its own, for reading on another
+  // thread with ReadAt (the position is shared); closed on failure.
+  File Duplicate() const;
   // Writes all bytes (repeating short writes); false on failure.
   [[nodiscard]] bool Write(const void* data, size_t count);
   // Moves to offset from the start; returns the new offset, or -1.

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/file_system.h"
 #include "platform/descriptor_io.h"
 #include "platform/fault_points.h"
 #include "platform/file_mode.h"
+#include "platform/file_system.h"
 
 namespace platform {
 
@@ -89,8 +89,7 @@ File::~File() {
   Close();
 }
 
-File::File(File&& other) noexcept
-    : fd_(other.fd_), written_path_(std::move(other.written_path_)) {
+File::File(File&& other) noexcept : fd_(other.fd_), written_path_(std::move(other.written_path_)) {
   other.fd_ = -1;
 }
 
@@ -134,6 +133,21 @@ bool WriteFileData(int fd, const void* data, size_t count, std::string_view path
   if (allowed == count) return true;
   errno = ENOSPC;
   return false;
+}
+
+int64_t File::ReadAt(void* buffer, size_t count, int64_t offset) const {
+  if (fd_ < 0 || offset < 0) return -1;
+  ssize_t n;
+  do {
+    n = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+File File::Duplicate() const {
+  File copy;
+  if (fd_ >= 0) copy.fd_ = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  return copy;
 }
 
 bool File::Write(const void* data, size_t count) {

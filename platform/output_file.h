@@ -10,8 +10,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -34,9 +36,42 @@ class OutputFile {
   bool Close();
 
  private:
-  friend OutputFile CreateFileBelow(std::string_view, std::string_view);
+  friend class OutputTree;
   int fd_ = -1;
   std::string path_;
+};
+
+// Creates files below one root as CreateFileBelow does, keeping the root and
+// the directories met on the way open (up to kMostOpenDirectories): a file in
+// a folder met before costs one open instead of a walk from the root. A
+// directory held open is the one found on the way, whatever happens to its
+// name meanwhile; one that was removed is looked up again. When the process
+// runs out of descriptors, the ones held are given back and the file is
+// tried once more. One thread at a time.
+class OutputTree {
+ public:
+  static constexpr size_t kMostOpenDirectories = 256;
+
+  explicit OutputTree(std::string_view root);
+  ~OutputTree();
+  OutputTree(const OutputTree&) = delete;
+  OutputTree& operator=(const OutputTree&) = delete;
+
+  const std::string& root() const { return root_; }
+  // As CreateFileBelow(root(), relative).
+  OutputFile CreateFile(std::string_view relative);
+
+ private:
+  OutputFile CreateOnce(const std::vector<std::string>& parts, std::string_view relative);
+  // The descriptor of the directory made of the first count parts (0: the
+  // root), walked and created as needed; -1 with errno set.
+  int Directory(const std::vector<std::string>& parts, size_t count);
+  void CloseAll();
+
+  std::string root_;
+  int root_fd_ = -1;
+  // Native relative path ("a/b") -> descriptor.
+  std::map<std::string, int> open_;
 };
 
 // Creates root/relative as a new regular file for writing, creating the

@@ -127,25 +127,98 @@ bool OutputFile::Close() {
   return rc == 0;
 }
 
-OutputFile CreateFileBelow(std::string_view root, std::string_view relative) {
-  OutputFile file;
+OutputTree::OutputTree(std::string_view root) : root_(root) {}
+
+OutputTree::~OutputTree() {
+  CloseAll();
+}
+
+void OutputTree::CloseAll() {
+  int saved = errno;
+  for (const auto& [path, fd] : open_) ::close(fd);
+  open_.clear();
+  if (root_fd_ >= 0) ::close(root_fd_);
+  root_fd_ = -1;
+  errno = saved;
+}
+
+int OutputTree::Directory(const std::vector<std::string>& parts, size_t count) {
+  if (count == 0) {
+    if (root_fd_ < 0)
+      root_fd_ = ::open(ToNativePath(root_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return root_fd_;
+  }
+  std::string path;
+  for (size_t i = 0; i < count; ++i) path += (i == 0 ? "" : "/") + parts[i];
+  if (auto found = open_.find(path); found != open_.end()) return found->second;
+  const std::string& part = parts[count - 1];
+  if (IsDotComponent(part)) {
+    errno = EINVAL;
+    return -1;
+  }
+  int parent = Directory(parts, count - 1);
+  if (parent < 0) return -1;
+  if (::mkdirat(parent, part.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+  int fd = ::openat(parent, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (open_.size() >= kMostOpenDirectories) {
+    // Rarely full: a package's folders are few. Start afresh below the root.
+    int saved = errno;
+    for (const auto& [p, d] : open_) ::close(d);
+    open_.clear();
+    errno = saved;
+  }
+  open_.emplace(std::move(path), fd);
+  return fd;
+}
+
+OutputFile OutputTree::CreateFile(std::string_view relative) {
   std::vector<std::string> parts = Components(ToNativePath(relative));
   if (parts.empty() || IsDotComponent(parts.back())) {
     errno = EINVAL;
-    return file;
+    return OutputFile();
   }
-  Descriptor dir(OpenDirectoryChain(root, parts, parts.size() - 1));
-  if (dir.get() < 0) return file;
+  OutputFile file = CreateOnce(parts, relative);
+  // The directories held open count against the process's descriptors;
+  // when those run out, they are given back first.
+  if (!file.IsOpen() && (errno == EMFILE || errno == ENFILE) && !open_.empty()) {
+    CloseAll();
+    file = CreateOnce(parts, relative);
+  }
+  return file;
+}
+
+OutputFile OutputTree::CreateOnce(const std::vector<std::string>& parts,
+                                  std::string_view relative) {
+  OutputFile file;
+  int dir = Directory(parts, parts.size() - 1);
+  if (dir < 0) return file;
+  // A directory held open that was removed since (with the whole tree, as
+  // before a new extraction) is found again from the root.
+  struct stat info {};
+  if (::fstat(dir, &info) != 0 || info.st_nlink == 0) {
+    CloseAll();
+    dir = Directory(parts, parts.size() - 1);
+    if (dir < 0) return file;
+  }
   const char* name = parts.back().c_str();
-  // A name that exists already (a file, a link) is replaced, never opened.
-  if (::unlinkat(dir.get(), name, 0) != 0 && errno != ENOENT) {
-    if (errno != EISDIR && errno != EPERM) return file;
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::openat(dir, name, kFlags, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    // A name that exists already (a file, a link) is replaced, never opened.
+    if (::unlinkat(dir, name, 0) != 0 && errno != ENOENT && errno != EISDIR && errno != EPERM)
+      return file;
+    fd = ::openat(dir, name, kFlags, 0666);
   }
-  int fd = ::openat(dir.get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return file;
   file.fd_ = fd;
-  file.path_ = std::string(root) + "/" + std::string(relative);
+  file.path_ = root_ + "/" + std::string(relative);
   return file;
+}
+
+OutputFile CreateFileBelow(std::string_view root, std::string_view relative) {
+  OutputTree tree(root);
+  return tree.CreateFile(relative);
 }
 
 bool CreateDirectoriesBelow(std::string_view root, std::string_view relative) {

@@ -1,7 +1,10 @@
 // Unpacking a whole archive into a directory, as the installation of a book
 // does it and as the admin tool offers it: the directory is emptied first,
-// then every entry is extracted in archive order, stopping at the first
-// entry that fails.
+// then every entry is extracted, stopping at the first entry that fails.
+// A large package whose entries do not depend on each other's order is
+// unpacked by two threads; the outcome is still the one of the archive
+// order (the first failing entry in archive order is the one reported, every
+// entry before it written), though entries after it may have been written.
 #pragma once
 
 #include <cstdint>

@@ -25,8 +25,17 @@ void CZipArchive::Open(const std::string& path) {
   }
 }
 
+void CZipArchive::OpenAlongside(const CZipArchive& other) {
+  Close();
+  storage_.OpenDuplicateOf(other.storage_);
+  central_dir_ = other.central_dir_;
+}
+
 void CZipArchive::Close() {
   if (entry_open_) CloseEntry(false);
+  output_tree_.reset();
+  output_block_.Release();
+  info_.ReleaseBuffer();
   // Deepest first, so that a parent losing its write bit comes last.
   for (auto it = deferred_modes_.rbegin(); it != deferred_modes_.rend(); ++it) {
     (void)platform::SetDirectoryModeBelow(it->first, it->second.first, it->second.second);
@@ -95,10 +104,7 @@ bool CZipArchive::OpenEntry(size_t index) {
   info_.stream_ended = false;
   if (central.method == kMethodDeflated) {
     int rc = info_.BeginInflate();
-    if (rc != Z_OK) {
-      info_.ReleaseBuffer();
-      ThrowZipError(rc, path);
-    }
+    if (rc != Z_OK) ThrowZipError(rc, path);
   }
   entry_open_ = true;
   return true;
@@ -119,9 +125,9 @@ size_t CZipArchive::ReadEntryData(uint8_t* buffer, size_t count) {
   const std::string& path = storage_.path();
   size_t produced = 0;
   while (produced < count && !info_.stream_ended) {
-    if (info_.buffer_available == 0 && info_.compressed_left > 0) RefillInput();
     size_t step = 0;
     if (current_.method == kMethodDeflated) {
+      if (info_.buffer_available == 0 && info_.compressed_left > 0) RefillInput();
       z_stream& z = info_.stream;
       z.next_in = info_.buffer.data() + info_.buffer_position;
       z.avail_in = static_cast<uInt>(info_.buffer_available);
@@ -139,11 +145,14 @@ size_t CZipArchive::ReadEntryData(uint8_t* buffer, size_t count) {
         ThrowZipError(rc, path);
       }
     } else {
-      if (info_.buffer_available == 0) break;
-      step = std::min(count - produced, info_.buffer_available);
-      std::copy_n(info_.buffer.data() + info_.buffer_position, step, buffer + produced);
-      info_.buffer_position += step;
-      info_.buffer_available -= step;
+      // Stored data goes straight to the caller's block, without a copy.
+      size_t want =
+          static_cast<size_t>(std::min<uint64_t>(info_.compressed_left, count - produced));
+      if (want == 0) break;
+      step = storage_.Read(buffer + produced, want);
+      // A file shorter than its directory says: the data ends here.
+      info_.compressed_left = step < want ? 0 : info_.compressed_left - step;
+      if (step == 0) break;
     }
     // Never more than the entry says: a lying size must not fill the disk.
     if (step > info_.uncompressed_left) ThrowZipError(kZipBadArchive, path);
@@ -159,7 +168,6 @@ bool CZipArchive::CloseEntry(bool check) {
   bool data_consumed = info_.compressed_left == 0 && info_.buffer_available == 0;
   uint32_t crc = info_.crc;
   info_.EndInflate();
-  info_.ReleaseBuffer();
   entry_open_ = false;
   if (!check) return false;
   const std::string& path = storage_.path();
@@ -211,13 +219,16 @@ bool CZipArchive::ExtractEntry(size_t index, const std::string& destination, std
   }
 
   if (!OpenEntry(index)) return false;
-  platform::OutputFile output = platform::CreateFileBelow(root, relative);
+  if (!output_tree_ || output_tree_->root() != root)
+    output_tree_ = std::make_unique<platform::OutputTree>(root);
+  platform::OutputFile output = output_tree_->CreateFile(relative);
   bool written = output.IsOpen();
   try {
-    std::unique_ptr<uint8_t[]> block(new uint8_t[kOutputBlockSize]);
+    if (output_block_.size() != kOutputBlockSize) output_block_.Allocate(kOutputBlockSize);
+    uint8_t* block = output_block_.data();
     while (written) {
-      size_t n = ReadEntryData(block.get(), kOutputBlockSize);
-      if (n > 0 && !output.Write(block.get(), n)) written = false;
+      size_t n = ReadEntryData(block, kOutputBlockSize);
+      if (n > 0 && !output.Write(block, n)) written = false;
       if (n < kOutputBlockSize) break;
     }
   } catch (const CPlatformException&) {

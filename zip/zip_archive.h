@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/output_file.h"
+#include "zip/zip_auto_buffer.h"
 #include "zip/zip_central_dir.h"
 #include "zip/zip_file_header.h"
 #include "zip/zip_internal_info.h"
@@ -33,7 +35,7 @@ inline constexpr const char* kEntryUnsafeNameTail = "：文件路径超出安装
 class CZipArchive {
  public:
   // Entry data is handed to the output in blocks of this size.
-  static constexpr size_t kOutputBlockSize = 65535;
+  static constexpr size_t kOutputBlockSize = 256 * 1024;
 
   CZipArchive() = default;
   ~CZipArchive();
@@ -44,6 +46,11 @@ class CZipArchive {
   // CFileException when the file cannot be opened, CZipException for a bad
   // archive.
   void Open(const std::string& path);
+  // Opens the archive that other has open for a second reader: the same
+  // file through a descriptor of its own and a copy of the central directory
+  // as other read it, so that another thread can extract entries of it at
+  // the same time. Raises CFileException.
+  void OpenAlongside(const CZipArchive& other);
   bool IsOpen() const { return storage_.IsOpen(); }
   size_t GetCount() const { return central_dir_.headers().size(); }
   const CZipFileHeader& GetFileInfo(size_t index) const { return central_dir_.headers().at(index); }
@@ -53,7 +60,8 @@ class CZipArchive {
   // more than its own, so extracting every entry writes at most this.
   uint64_t GetDeclaredSize() const { return central_dir_.declared_size(); }
 
-  // Writes entry index below destination. True when the entry was written
+  // Writes entry index below destination; the folders met stay open for the
+  // next entries until Close (platform::OutputTree). True when the entry was written
   // completely and its CRC-32 matched. False for an encrypted entry, short
   // data, attributes that could not be set (message untouched), for a file
   // that could not be created or written or data that could not be inflated
@@ -88,6 +96,10 @@ class CZipArchive {
   bool entry_open_ = false;
   CZipFileHeader current_;
   CZipInternalInfo info_;
+  // Kept from entry to entry: the block entry data is written from, and the
+  // directories of the last file written.
+  CZipAutoBuffer output_block_;
+  std::unique_ptr<platform::OutputTree> output_tree_;
   // Directories whose own mode (no owner write or search) would have kept
   // later entries out; they get it at Close.
   std::vector<std::pair<std::string, std::pair<std::string, unsigned>>> deferred_modes_;

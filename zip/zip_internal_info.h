@@ -10,7 +10,7 @@
 
 class CZipInternalInfo {
  public:
-  static constexpr size_t kReadBufferSize = 16384;
+  static constexpr size_t kReadBufferSize = 64 * 1024;
 
   CZipInternalInfo() = default;
   ~CZipInternalInfo() { EndInflate(); }
@@ -28,7 +28,10 @@ class CZipInternalInfo {
     if (inflating_) inflateEnd(&stream);
     inflating_ = false;
   }
-  void AllocateBuffer() { buffer.Allocate(kReadBufferSize); }
+  // Allocated once, kept for later entries.
+  void AllocateBuffer() {
+    if (buffer.size() != kReadBufferSize) buffer.Allocate(kReadBufferSize);
+  }
   void ReleaseBuffer() { buffer.Release(); }
 
   z_stream stream{};

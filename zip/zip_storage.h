@@ -10,6 +10,8 @@
 class CZipStorage {
  public:
   void Open(const std::string& path) { file_.OpenForReading(path); }
+  // The file other has open, read through a descriptor of its own.
+  void OpenDuplicateOf(const CZipStorage& other) { file_.OpenDuplicateOf(other.file_); }
   void Close() { file_.Close(); }
   bool IsOpen() const { return file_.IsOpen(); }
 

@@ -29,13 +29,22 @@ size_t Depth(const std::string& relative) {
 
 }  // namespace
 
+namespace {
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
 ZipStreamExtractor::ZipStreamExtractor(std::string destination, uint64_t output_budget,
                                        unsigned share, unsigned shares)
-    : destination_(std::move(destination)),
+    : destination_(WithoutTrailingSlashes(std::move(destination))),
       budget_(output_budget),
       share_(share),
-      shares_(shares == 0 ? 1 : shares) {
-  while (destination_.size() > 1 && destination_.back() == '/') destination_.pop_back();
+      shares_(shares == 0 ? 1 : shares),
+      tree_(destination_) {
   need_ = kLocalHeaderSize;
 }
 
@@ -150,7 +159,7 @@ void ZipStreamExtractor::BeginEntry() {
   }
   e.mine = entries_.size() % shares_ == share_;
   if (e.mine) {
-    output_ = platform::CreateFileBelow(destination_, e.relative);
+    output_ = tree_.CreateFile(e.relative);
     if (!output_.IsOpen()) return Stop("file cannot be created");
   }
   if (!block_) block_.reset(new uint8_t[kOutputBlock]);

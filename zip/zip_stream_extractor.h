@@ -99,6 +99,8 @@ class ZipStreamExtractor {
   size_t need_ = 0;
 
   Entry current_;
+  // Keeps the folders met open: a file costs one open, not a walk.
+  platform::OutputTree tree_;
   platform::OutputFile output_;
   z_stream stream_{};
   bool inflating_ = false;
