@@ -119,10 +119,13 @@ class ClientBooks : public GuiFixture {
   }
 
   // The install directory of a demo book, found by its edition file.
+  // The directory of the installed book; a new edition being unpacked
+  // beside it (".staging") is not installed.
   std::string InstallDirOf(const std::string& gid) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir())) {
-      if (entry.path().filename() == "edition.txt" &&
-          entry.path().parent_path().string().find(gid) != std::string::npos) {
+      std::string extension = entry.path().parent_path().extension().string();
+      if (entry.path().filename() == "edition.txt" && extension != ".staging" &&
+          extension != ".old" && entry.path().parent_path().string().find(gid) != std::string::npos) {
         return entry.path().parent_path().string();
       }
     }
