@@ -171,6 +171,36 @@ TEST_F(BooksRunnerTest, SyncDownloadUpgradeAndUninstallABook) {
   EXPECT_NE(uninstall.err.find(Utf8(u8"正在卸载课本，请稍候...")), std::string::npos);
 }
 
+// An upgrade that fails keeps the edition installed before, and the tool
+// says it failed: a script must not take the old edition for the new one.
+TEST_F(BooksRunnerTest, AFailedUpgradeKeepsTheOldEditionAndFails) {
+  {
+    DemoServiceProcess first;
+    Serve(first);
+    ASSERT_EQ(Books({"sync"}).exit_code, 0);
+    ASSERT_EQ(Books({"download", "b1001"}).exit_code, 0);
+  }
+  const std::string installed_md5 = RecordValue("g1001", "bookMD5");
+  // The next service publishes a newer edition whose digest is wrong.
+  DemoServiceProcess second;
+  Serve(second, {"--wrong-digest"});
+  ASSERT_EQ(RunCommand("/usr/bin/curl", {"-sf", "-d", "", second.Url("/demo/publish/g1001")})
+                .exit_code,
+            0);
+  ASSERT_EQ(Books({"sync"}).exit_code, 0);
+
+  CommandResult upgrade = Books({"upgrade", "b1001"});
+  EXPECT_EQ(upgrade.exit_code, 1) << upgrade.out;
+  EXPECT_NE(upgrade.err.find(Utf8(u8"数据包有错，请重试")), std::string::npos) << upgrade.err;
+  EXPECT_EQ(upgrade.out.find("g1001 installed"), std::string::npos) << upgrade.out;
+  EXPECT_EQ(RecordValue("g1001", "bookStatus"), "16");
+  EXPECT_EQ(RecordValue("g1001", "bookMD5"), installed_md5);
+  EXPECT_EQ(ReadFile("program/data/books/books/g1001/g1001/edition.txt"), "edition 1\r\n");
+  ExpectNoLeftovers("g1001");
+  CommandResult verify = Books({"verify", "b1001"});
+  EXPECT_EQ(verify.exit_code, 0) << verify.out;
+}
+
 TEST_F(BooksRunnerTest, OperationsNeedABookOfTheCatalogue) {
   DemoServiceProcess service;
   Serve(service);
