@@ -23,6 +23,22 @@ BookOperationResult Refused(const std::string& message) {
 
 }  // namespace
 
+RecordPtr RecordForOperation(BookCollection& collection, const std::string& gid,
+                             BookOperationResult& refusal) {
+  RecordPtr record = collection.FindRecord(gid);
+  if (!record) {
+    bool online = collection.online.load();
+    if (online) collection.RequestSync();
+    refusal = Refused(online ? kNoRecordOnlineMessage : kNoRecordOfflineMessage);
+    return nullptr;
+  }
+  if (record->uninstalling.load()) {
+    refusal = Refused(kUninstallingMessage);
+    return nullptr;
+  }
+  return record;
+}
+
 BookOperationResult BookOperate(BookCollection& collection, const std::string& bsid,
                                 const std::string& operation) {
   std::string gid;
@@ -34,15 +50,9 @@ BookOperationResult BookOperate(BookCollection& collection, const std::string& b
     return result;
   }
 
-  RecordPtr record = collection.FindRecord(gid);
-  if (!record) {
-    if (collection.online.load()) {
-      collection.RequestSync();
-      return Refused(kNoRecordOnlineMessage);
-    }
-    return Refused(kNoRecordOfflineMessage);
-  }
-  if (record->uninstalling.load()) return Refused(kUninstallingMessage);
+  BookOperationResult refusal;
+  RecordPtr record = RecordForOperation(collection, gid, refusal);
+  if (!record) return refusal;
 
   if (SameName(operation, "stopDownload")) {
     StopDownload(*record);

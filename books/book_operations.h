@@ -28,6 +28,12 @@ struct BookOperationResult {
   std::string message;  // why an operation was refused
 };
 
+// The record of the book gid for an operation, or the refusal when there is
+// none (the catalogue's pass has not made it yet, or the user is offline:
+// a sync is requested when online) or it is being uninstalled.
+RecordPtr RecordForOperation(BookCollection& collection, const std::string& gid,
+                             BookOperationResult& refusal);
+
 // Runs the operation (name compared without case) on the book the
 // catalogue maps bsid to. 0; kBookRefused with a message; for
 // "bookStatus" the status array's result.

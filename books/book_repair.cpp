@@ -55,15 +55,9 @@ bool PrepareRepair(BookRecord& record, std::string& message) {
 BookOperationResult RepairBook(BookCollection& collection, const std::string& bsid) {
   std::string gid;
   if (!bsid.empty()) collection.catalogue().GidForBsid(bsid, gid);
-  RecordPtr record = collection.FindRecord(gid);
-  if (!record) {
-    if (collection.online.load()) {
-      collection.RequestSync();
-      return Refused(kNoRecordOnlineMessage);
-    }
-    return Refused(kNoRecordOfflineMessage);
-  }
-  if (record->uninstalling.load()) return Refused(kUninstallingMessage);
+  BookOperationResult refusal;
+  RecordPtr record = RecordForOperation(collection, gid, refusal);
+  if (!record) return refusal;
   if (record->Status() & kBookDownloaded) return Refused(kInstallingUpgradeMessage);
   // An upgrade already on its way would install a newer package; the user
   // asked for the installed one, so it is stopped first, as a download is.

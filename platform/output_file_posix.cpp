@@ -20,31 +20,6 @@ namespace platform {
 
 namespace {
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() { Reset(-1); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  void Reset(int fd) {
-    if (fd_ >= 0) {
-      int saved = errno;
-      ::close(fd_);
-      errno = saved;
-    }
-    fd_ = fd;
-  }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
 std::vector<std::string> Components(std::string_view relative_native) {
   std::vector<std::string> parts;
   size_t start = 0;

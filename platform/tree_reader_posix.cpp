@@ -10,35 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/descriptor_io.h"
 #include "platform/file_system.h"
 #include "platform/tree_reader.h"
 
 namespace platform {
 
 namespace {
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  void Reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 std::vector<std::string> Components(const std::string& native) {
   std::vector<std::string> parts;
