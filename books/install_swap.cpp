@@ -3,14 +3,7 @@
 #include "books/book_manifest.h"
 #include "platform/file_system.h"
 #include "util/directory_tree.h"
-
-namespace {
-
-bool Exists(const std::string& path) {
-  return platform::PathExists(path);
-}
-
-}  // namespace
+#include "util/file_io.h"
 
 std::string StagingDirPath(const std::string& install_dir) {
   return install_dir + ".staging";
@@ -22,39 +15,39 @@ std::string SetAsideDirPath(const std::string& install_dir) {
 
 void PutBackSetAside(const std::string& install_dir) {
   const std::string set_aside = SetAsideDirPath(install_dir);
-  if (!Exists(set_aside)) return;
+  if (!FileExists(set_aside)) return;
   // The manifest there may be the new edition's already: the old one goes
   // back without one (unchecked) rather than with the wrong one.
   platform::RemoveFile(ManifestPathFor(install_dir));
-  if (Exists(install_dir)) RemoveDirectoryTree(install_dir);
-  if (!Exists(install_dir)) (void)platform::RenamePath(set_aside, install_dir);
+  if (FileExists(install_dir)) RemoveDirectoryTree(install_dir);
+  if (!FileExists(install_dir)) (void)platform::RenamePath(set_aside, install_dir);
 }
 
 void SettleInstallDirectories(const std::string& install_dir, bool install_recorded) {
   const std::string set_aside = SetAsideDirPath(install_dir);
-  if (Exists(set_aside)) {
+  if (FileExists(set_aside)) {
     // Until the record names the new edition, the old one is the book.
-    if (!install_recorded || !Exists(install_dir))
+    if (!install_recorded || !FileExists(install_dir))
       PutBackSetAside(install_dir);
     else
-      RemoveDirectoryTree(set_aside);
+      DropSetAside(install_dir);
   }
   const std::string staging = StagingDirPath(install_dir);
   platform::RemoveFile(ManifestPathFor(staging));
-  if (Exists(staging)) RemoveDirectoryTree(staging);
+  if (FileExists(staging)) RemoveDirectoryTree(staging);
   RemoveAbandonedManifestWrites(install_dir);
 }
 
 bool SwapInStaging(const std::string& install_dir) {
   const std::string staging = StagingDirPath(install_dir);
   const std::string set_aside = SetAsideDirPath(install_dir);
-  bool had_edition = Exists(install_dir);
+  bool had_edition = FileExists(install_dir);
   // The old edition's manifest goes first: cut short anywhere below, a book
   // is left without a manifest (unchecked), never beside another's.
   const std::string manifest = ManifestPathFor(install_dir);
-  if (Exists(manifest) && !platform::RemoveFile(manifest)) return false;
+  if (FileExists(manifest) && !platform::RemoveFile(manifest)) return false;
   if (had_edition) {
-    if (Exists(set_aside)) RemoveDirectoryTree(set_aside);
+    if (FileExists(set_aside)) RemoveDirectoryTree(set_aside);
     if (!platform::RenamePath(install_dir, set_aside)) return false;
   }
   if (!platform::RenamePath(staging, install_dir)) {
@@ -62,13 +55,13 @@ bool SwapInStaging(const std::string& install_dir) {
     return false;
   }
   const std::string staged_manifest = ManifestPathFor(staging);
-  if (Exists(staged_manifest)) (void)platform::RenamePath(staged_manifest, manifest);
+  if (FileExists(staged_manifest)) (void)platform::RenamePath(staged_manifest, manifest);
   return true;
 }
 
 void DropSetAside(const std::string& install_dir) {
   const std::string set_aside = SetAsideDirPath(install_dir);
-  if (Exists(set_aside)) RemoveDirectoryTree(set_aside);
+  if (FileExists(set_aside)) RemoveDirectoryTree(set_aside);
 }
 
 void RemoveInstallDirectories(const std::string& install_dir) {
@@ -78,6 +71,6 @@ void RemoveInstallDirectories(const std::string& install_dir) {
   platform::RemoveFile(ManifestPathFor(StagingDirPath(install_dir)));
   for (const std::string& path :
        {StagingDirPath(install_dir), SetAsideDirPath(install_dir), install_dir}) {
-    if (Exists(path)) RemoveDirectoryTree(path);
+    if (FileExists(path)) RemoveDirectoryTree(path);
   }
 }

@@ -95,8 +95,8 @@ int StreamedDownloadProgress(DownloadProgress* progress) {
 // package is then unpacked from the file once it is verified).
 std::unique_ptr<PackageStreamUnpacker> StartUnpacker(const BookRecord& record,
                                                      const std::string& package) {
+  // The caller has removed what an earlier run left there.
   const std::string staging = StagingDirPath(InstallDirPath(package));
-  RemoveDirectoryTree(staging);
   if (platform::PathExists(staging) || !CreateDirectoryTree(staging)) return nullptr;
   BookFields f = record.Fields();
   std::string root = f.bookInstallDir.size() > 3 ? f.bookInstallDir : GetProgramDirectory();

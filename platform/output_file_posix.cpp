@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -271,10 +270,6 @@ int64_t LocalTimeToUnix(int year, int month, int day, int hour, int minute, int 
   t.tm_min = minute;
   t.tm_sec = second;
   t.tm_isdst = -1;
-  // mktime reloads the time-zone rules it keeps process-wide; threads that
-  // unpack side by side take turns.
-  static std::mutex lock;
-  std::lock_guard<std::mutex> hold(lock);
   return static_cast<int64_t>(::mktime(&t));
 }
 

@@ -43,11 +43,8 @@ class ZipStreamExtractor {
   // central directory, and everything once stopped, are ignored.
   void Feed(const uint8_t* data, size_t size);
 
-  // False once the streaming has stopped; stop_reason() says why.
+  // False once the streaming has stopped; Finish then says why.
   bool Streaming() const { return phase_ != Phase::kStopped; }
-  const std::string& stop_reason() const { return stop_reason_; }
-  // Bytes written below the destination so far.
-  uint64_t written() const { return written_; }
 
   enum class Check {
     kMatches,       // complete, and now with the central directory's modes and times
