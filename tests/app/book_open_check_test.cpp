@@ -14,6 +14,7 @@
 #include "books/book_manifest.h"
 #include "config/daily_log.h"
 #include "tests/browser/scripted_window.h"
+#include "tests/support/daily_log_text.h"
 #include "tests/support/program_dir.h"
 #include "util/file_io.h"
 #include "util/path_names.h"
@@ -131,15 +132,6 @@ class OpenCheckedBookTest : public testing_support::ProgramDirSandbox {
     ReaderLaunchContext context{*collection_, readers_, &frame_, "pupil"};
     return OpenBookInReader(context, "b1");
   }
-  std::string Log() {
-    std::string text;
-    if (!fs::exists(GetLogDirectoryPath())) return text;
-    for (const auto& e : fs::directory_iterator(GetLogDirectoryPath())) {
-      std::string part;
-      if (ReadWholeFile(e.path().string(), part)) text += part;
-    }
-    return text;
-  }
 
   std::unique_ptr<BookCollection> collection_;
   RecordPtr record_;
@@ -164,7 +156,7 @@ TEST_F(OpenCheckedBookTest, ABookWithoutManifestOpensAsBefore) {
   fs::remove(install_dir_ + "/page.html");
   EXPECT_TRUE(Open());
   EXPECT_TRUE(frame_.messages.empty());
-  EXPECT_NE(Log().find("book check g1: no manifest"), std::string::npos);
+  EXPECT_NE(testing_support::DailyLogText().find("book check g1: no manifest"), std::string::npos);
 }
 
 TEST_F(OpenCheckedBookTest, ADamagedBookIsNotOpenedButOfferedARepair) {
@@ -176,9 +168,9 @@ TEST_F(OpenCheckedBookTest, ADamagedBookIsNotOpenedButOfferedARepair) {
                                  "提示|教材文件不完整（缺少或损坏 1 个文件），是否重新下载修复？"});
   EXPECT_EQ(readers_.size(), 0u);
   EXPECT_FALSE(record_->HasDownloadWorker());
-  EXPECT_NE(Log().find("book check g1: damaged, 1 missing, 0 changed, 0 extra: missing page.html;"),
+  EXPECT_NE(testing_support::DailyLogText().find("book check g1: damaged, 1 missing, 0 changed, 0 extra: missing page.html;"),
             std::string::npos)
-      << Log();
+      << testing_support::DailyLogText();
 
   // Yes: the installed package is fetched again, by the book's worker.
   frame_.answers = {kMessageBoxAnswerYes};

@@ -18,6 +18,7 @@
 #include "config/daily_log.h"
 #include "config/data_server_record.h"
 #include "config/parameter_store.h"
+#include "tests/support/daily_log_text.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/program_dir.h"
 #include "tests/support/refusing_port.h"
@@ -126,13 +127,6 @@ class StreamedInstallTest : public testing_support::ProgramDirSandbox {
     EXPECT_EQ(ExtractArchive(Path("reference.zip"), Path("reference"), message), kExtractOk);
     return TreeOf(Path("reference"));
   }
-  std::string Log() {
-    std::string text;
-    if (!fs::exists(GetLogDirectoryPath())) return text;
-    for (const auto& e : fs::directory_iterator(GetLogDirectoryPath()))
-      text += testing_support::ReadBytes(e.path().string());
-    return text;
-  }
   void ExpectOldEditionKept() {
     BookFields f = record_->Fields();
     EXPECT_EQ(f.bookStatus, kBookInstalled);
@@ -197,7 +191,7 @@ TEST_F(StreamedInstallTest, StreamedUpgradeEqualsTheUnpackedPackage) {
     EXPECT_FALSE(fs::exists(PackagePathOf(record_->Fields())));
     EXPECT_FALSE(fs::exists(install_dir_ + ".staging"));
     EXPECT_FALSE(fs::exists(install_dir_ + ".old"));
-    EXPECT_EQ(Log().find("unpacking") == std::string::npos, c.streamed) << Log();
+    EXPECT_EQ(testing_support::DailyLogText().find("unpacking") == std::string::npos, c.streamed) << testing_support::DailyLogText();
   }
 }
 
@@ -278,7 +272,7 @@ TEST_F(StreamedInstallTest, AMirrorThatRefusesIsLeftOutAfterItFailed) {
     DownloadWorker(*record_);
     EXPECT_EQ(record_->Fields().bookPackageID, "g1") << record_->Message();
   }
-  std::string log = Log();
+  std::string log = testing_support::DailyLogText();
   size_t failures = 0;
   for (size_t at = log.find(refusing + " failed"); at != std::string::npos;
        at = log.find(refusing + " failed", at + 1))

@@ -10,6 +10,7 @@
 #include "config/daily_log.h"
 #include "net/transfer_limits.h"
 #include "net/upgrade_signature.h"
+#include "tests/support/daily_log_text.h"
 #include "tests/support/demo_service_process.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/program_dir.h"
@@ -96,15 +97,6 @@ class UpgradeCheckerTest : public testing_support::ProgramDirSandbox {
     p.program_status = program_status;
     Publish(server, p);
   }
-  // Every daily log file, one after the other.
-  std::string LogText() const {
-    std::string text;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(GetLogDirectoryPath(), ignored)) {
-      text += ReadFile(std::filesystem::relative(entry.path(), dir()).string());
-    }
-    return text;
-  }
   void Install(const std::string& version) { WriteFile("system/version.dat", version); }
   bool UpgradeRan() {
     return testing_support::WaitFor([&] { return !ReadFile("upgrade-ran.txt").empty(); },
@@ -148,7 +140,7 @@ TEST_F(UpgradeCheckerTest, NewerSignedVersionIsDownloadedCheckedAndStarted) {
     ASSERT_TRUE(UpgradeRan());
     EXPECT_EQ(ReadFile("upgrade-ran.txt"), dir() + "|1|/upgrade");
     EXPECT_EQ(server.CountPath("/up/upgrade.exe"), 1u);
-    EXPECT_EQ(LogText().find(UpgradeChecker::kRefusedLog), std::string::npos) << LogText();
+    EXPECT_EQ(testing_support::DailyLogText().find(UpgradeChecker::kRefusedLog), std::string::npos) << testing_support::DailyLogText();
   }
 }
 
@@ -216,12 +208,12 @@ TEST_F(UpgradeCheckerTest, UnsignedOrNotNewerUpgradesStartNothingAndTheLogSaysWh
     EXPECT_FALSE(Exists("Upgrade.exe"));
     EXPECT_FALSE(Exists("Upgrade.sig"));
     EXPECT_FALSE(Exists("upgrade-ran.txt"));
-    const std::string log = LogText();
+    const std::string log = testing_support::DailyLogText();
     EXPECT_NE(log.find(std::string(UpgradeChecker::kRefusedLog)), std::string::npos) << log;
     EXPECT_NE(log.find(c.why), std::string::npos) << log;
     // The retry that follows a few seconds later does not log it again.
     EXPECT_EQ(checker.CheckOnce(), c.current);
-    EXPECT_EQ(LogText(), log);
+    EXPECT_EQ(testing_support::DailyLogText(), log);
   }
 }
 
@@ -238,7 +230,7 @@ TEST_F(UpgradeCheckerTest, DemoServiceUpgradeIsSignedWithTheKeyItPublishes) {
   ASSERT_TRUE(testing_support::WaitFor(
       [&] { return ReadFile("system/version.dat") == "1.10.0\r\n"; }, std::chrono::seconds(30)));
   EXPECT_TRUE(checker.CheckOnce());  // current now
-  EXPECT_EQ(LogText().find("signature"), std::string::npos) << LogText();
+  EXPECT_EQ(testing_support::DailyLogText().find("signature"), std::string::npos) << testing_support::DailyLogText();
 }
 
 TEST_F(UpgradeCheckerTest, SecondBaseIsUsedWhenTheFirstFails) {
