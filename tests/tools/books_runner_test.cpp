@@ -14,6 +14,7 @@
 #include <regex>
 
 #include "platform/process.h"
+#include "tests/support/books_tool_sandbox.h"
 #include "tests/support/demo_service_process.h"
 #include "tests/support/run_command.h"
 #include "tests/support/sandbox.h"
@@ -35,42 +36,8 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-class BooksRunnerTest : public testing_support::Sandbox {
+class BooksRunnerTest : public testing_support::BooksToolSandbox {
  protected:
-  void SetUp() override {
-    Sandbox::SetUp();
-    program_ = Path("program");
-    setenv("TOMERACK_REGISTRY_DIR", Path("registry").c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("TOMERACK_REGISTRY_DIR");
-    Sandbox::TearDown();
-  }
-
-  // Starts a demo service and points the program directory's Config.EF at
-  // it, as an administrator would.
-  void Serve(DemoServiceProcess& service, std::vector<std::string> options = {}) {
-    ASSERT_TRUE(service.Start(dir(), std::move(options)));
-    for (const auto& [key, value] : testing_support::DemoConfigEntries(service)) {
-      CommandResult r = Tool({"config", "--program-dir", program_, "set", key, value});
-      ASSERT_EQ(r.exit_code, 0) << r.err;
-    }
-  }
-
-  CommandResult Tool(const std::vector<std::string>& args) {
-    return RunCommand(TOMERACK_TOOL_PATH, args);
-  }
-  CommandResult Books(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"books", "--program-dir", program_, "--uid", "u1"};
-    all.insert(all.end(), args.begin(), args.end());
-    return Tool(all);
-  }
-  platform::ProcessHandle StartBooks(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"books", "--program-dir", program_, "--uid", "u1"};
-    all.insert(all.end(), args.begin(), args.end());
-    return platform::StartProcess(TOMERACK_TOOL_PATH, all, dir());
-  }
-
   // The plain text of a book's record file.
   std::string RecordText(const std::string& gid) {
     CommandResult r = Tool({"unseal", "--record", program_ + "/data/bookinf/" + gid + ".inf"});
@@ -81,12 +48,6 @@ class BooksRunnerTest : public testing_support::Sandbox {
     std::string text = RecordText(gid);
     if (!std::regex_search(text, match, std::regex("\"" + key + "\":\\s*\"([^\"]*)\""))) return {};
     return match[1];
-  }
-  std::string PackagePath(const std::string& gid) const {
-    return program_ + "/data/books/books/" + gid + "/" + gid + ".zip";
-  }
-  std::string InstallDir(const std::string& gid) const {
-    return program_ + "/data/books/books/" + gid + "/" + gid;
   }
   // Nothing half-done may stay behind: no package, no temporary files.
   void ExpectNoLeftovers(const std::string& gid) {
@@ -118,7 +79,6 @@ class BooksRunnerTest : public testing_support::Sandbox {
     return lines;
   }
 
-  std::string program_;
 };
 
 TEST_F(BooksRunnerTest, SyncDownloadUpgradeAndUninstallABook) {

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "books/book_manifest.h"
+#include "tests/support/books_tool_sandbox.h"
 #include "tests/support/demo_service_process.h"
 #include "tests/support/run_command.h"
 #include "tests/support/sandbox.h"
@@ -31,34 +32,13 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-class BooksVerifyTest : public testing_support::Sandbox {
+class BooksVerifyTest : public testing_support::BooksToolSandbox {
  protected:
   void SetUp() override {
-    Sandbox::SetUp();
-    program_ = Path("program");
-    setenv("TOMERACK_REGISTRY_DIR", Path("registry").c_str(), 1);
-    ASSERT_TRUE(service_.Start(dir()));
-    for (const auto& [key, value] : testing_support::DemoConfigEntries(service_)) {
-      CommandResult r = Tool({"config", "--program-dir", program_, "set", key, value});
-      ASSERT_EQ(r.exit_code, 0) << r.err;
-    }
+    BooksToolSandbox::SetUp();
+    Serve(service_);
+    if (HasFatalFailure()) return;
     ASSERT_EQ(Books({"sync"}).exit_code, 0);
-  }
-  void TearDown() override {
-    unsetenv("TOMERACK_REGISTRY_DIR");
-    Sandbox::TearDown();
-  }
-
-  CommandResult Tool(const std::vector<std::string>& args) {
-    return RunCommand(TOMERACK_TOOL_PATH, args);
-  }
-  CommandResult Books(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"books", "--program-dir", program_, "--uid", "u1"};
-    all.insert(all.end(), args.begin(), args.end());
-    return Tool(all);
-  }
-  std::string InstallDir(const std::string& gid) const {
-    return program_ + "/data/books/books/" + gid + "/" + gid;
   }
   std::string Book(const std::string& gid, const std::string& relative) const {
     return InstallDir(gid) + "/" + relative;
@@ -92,7 +72,6 @@ class BooksVerifyTest : public testing_support::Sandbox {
   }
 
   DemoServiceProcess service_;
-  std::string program_;
 };
 
 TEST_F(BooksVerifyTest, DamageIsFoundByVerifyAndUndoneByRepair) {
